@@ -1,0 +1,23 @@
+// Human-readable byte counts.
+#include "human_units.hpp"
+
+#include <fmt/format.h>
+
+#include <array>
+#include <string_view>
+
+namespace sorvik_cli {
+
+std::string format_human_size(std::uint64_t bytes) {
+  static constexpr std::array<std::string_view, 7> kUnits = {"B", "kB", "MB", "GB",
+                                                             "TB", "PB", "EB"};
+  auto value = static_cast<double>(bytes);
+  std::size_t unit = 0;
+  while (value >= 1000.0 && unit + 1 < kUnits.size()) {
+    value /= 1000.0;
+    ++unit;
+  }
+  return fmt::format("{:.4g}{}", value, kUnits[unit]);
+}
+
+}  // namespace sorvik_cli

@@ -1,0 +1,55 @@
+// Request decoding and dispatch for the helper's entry.
+#include "dispatch.hpp"
+
+#include <optional>
+
+#include "handle_clean_request.hpp"
+#include "sorvik_lib/strategies/strategy.hpp"
+#include "sorvik_lib/types/wire.hpp"
+
+namespace sorvik_helper {
+
+using sorvik_lib::types::CleanResult;
+using sorvik_lib::types::ElevatedCleanRequest;
+using sorvik_lib::types::ManagedCleanRequest;
+using sorvik_lib::types::SidecarRequest;
+
+namespace {
+
+// The tagged form first; only input that does not decode as one is tried as a bare elevated
+// request. Both decode errors are dropped: the application learns one fixed message.
+std::optional<SidecarRequest> decode_with_fallback(std::string_view bytes) {
+  auto tagged = sorvik_lib::types::decode_request(bytes);
+  if (tagged) return std::move(*tagged);
+  auto bare = sorvik_lib::types::decode_elevated_request(bytes);
+  if (bare) return SidecarRequest(std::in_place_index<0>, std::move(*bare));
+  return std::nullopt;
+}
+
+}  // namespace
+
+CleanResult carry_out_request(std::string request_bytes) {
+  auto request = decode_with_fallback(request_bytes);
+  request_bytes = std::string();
+  if (!request) return sorvik_lib::types::single_error_result("stdin", "Failed to parse request");
+  if (auto* elevated = std::get_if<ElevatedCleanRequest>(&*request)) {
+    return handle_clean_request(std::move(*elevated));
+  }
+  return run_managed_clean(std::get<ManagedCleanRequest>(*request));
+}
+
+CleanResult run_managed_clean(const ManagedCleanRequest& request) {
+  const std::string pseudo_path = "managed://" + request.strategy;
+  auto strategy = sorvik_lib::strategies::get_strategy(request.strategy);
+  if (!strategy) {
+    return sorvik_lib::types::single_error_result(pseudo_path,
+                                                  "Unknown strategy: " + request.strategy);
+  }
+  auto result = strategy->execute(request.options);
+  if (!result) {
+    return sorvik_lib::types::single_error_result(pseudo_path, result.error().display_text());
+  }
+  return std::move(*result);
+}
+
+}  // namespace sorvik_helper

@@ -1,0 +1,26 @@
+// The helper's entry: one request in (standard input or a request file), one encoded result out
+// on standard output, nothing on standard error. Exit status 1 only when the request could not
+// be read.
+#include <csignal>
+#include <span>
+
+#include "dispatch.hpp"
+#include "request_source.hpp"
+#include "result_output.hpp"
+#include "sorvik_lib/types/records.hpp"
+
+int main(int argc, char** argv) {
+  sorvik_helper::reserve_standard_descriptors();
+  // A closed reader of standard output makes the write fail instead of ending the process.
+  std::signal(SIGPIPE, SIG_IGN);
+
+  auto request_bytes = sorvik_helper::obtain_request_bytes(
+      std::span<const char* const>(argv, static_cast<std::size_t>(std::max(argc, 0))));
+  if (!request_bytes) {
+    sorvik_helper::write_result(
+        sorvik_lib::types::single_error_result("input", std::move(request_bytes.error())));
+    return 1;
+  }
+  sorvik_helper::write_result(sorvik_helper::carry_out_request(std::move(*request_bytes)));
+  return 0;
+}

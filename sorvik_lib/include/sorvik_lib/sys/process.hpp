@@ -1,0 +1,71 @@
+// Runs a program as a child process and collects its output and exit status. The program is
+// looked up on the executable search path and gets its arguments one by one: no shell is ever
+// involved. Both output pipes (and the input pipe, when there are bytes to feed) are served
+// together with poll(), so a child that writes megabytes to either stream never blocks. The
+// environment and working directory are inherited. There is no time-out: the call returns when
+// the child has exited and been waited for.
+#pragma once
+
+#include <expected>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "sorvik_lib/sys/system_error.hpp"
+
+namespace sorvik_lib::sys {
+
+// Where a child's standard input comes from.
+enum class InputMode {
+  Null,     // the null device: a read sees end of input
+  Inherit,  // the caller's own standard input
+  Closed,   // not open at all in the child
+  Bytes,    // a pipe fed with ProcessOptions::input, then closed
+};
+
+// Where one of a child's output streams goes.
+enum class OutputMode {
+  Capture,  // a pipe, read to its end into ProcessResult
+  Null,     // the null device
+  Inherit,  // the caller's own stream
+  Closed,   // not open at all in the child
+};
+
+struct ProcessOptions {
+  InputMode input_mode = InputMode::Null;
+  // Fed to the child when input_mode is Bytes. A child that exits without reading it all is not
+  // an error; the caller must ignore or block SIGPIPE for that case.
+  std::string_view input;
+  OutputMode output_mode = OutputMode::Capture;
+  OutputMode error_mode = OutputMode::Capture;
+};
+
+// How the child ended.
+struct ExitStatus {
+  enum class Kind { Exited, Signaled };
+  Kind kind = Kind::Exited;
+  int value = 0;  // the exit code, or the number of the signal that ended it
+  bool core_dumped = false;
+
+  [[nodiscard]] bool success() const { return kind == Kind::Exited && value == 0; }
+  // "exit status: 1", or "signal: 9 (SIGKILL)" with ", core dumped" when one was written.
+  [[nodiscard]] std::string to_string() const;
+
+  friend bool operator==(const ExitStatus&, const ExitStatus&) = default;
+};
+
+[[nodiscard]] ExitStatus decode_wait_status(int wait_status);
+
+struct ProcessResult {
+  ExitStatus status;
+  std::string output;  // captured standard output (empty unless captured)
+  std::string error;   // captured standard error (empty unless captured)
+};
+
+// Starts `arguments[0]`, found on PATH, with `arguments` as its argument vector, and waits for it.
+// Fails with the system error when the child cannot be started, its pipes cannot be served, or it
+// cannot be waited for.
+[[nodiscard]] std::expected<ProcessResult, SystemError> run_process(
+    std::span<const std::string> arguments, const ProcessOptions& options = {});
+
+}  // namespace sorvik_lib::sys

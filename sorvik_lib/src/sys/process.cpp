@@ -1,0 +1,273 @@
+// The child-process runner, on posix_spawnp. Written by hand because the needs are exact: no
+// shell, each stream set up on its own, both output pipes drained together, and every descriptor
+// of ours closed on exec so that no child ever holds another child's pipe open.
+#include "sorvik_lib/sys/process.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fmt/format.h>
+
+#include <array>
+#include <cstring>
+#include <vector>
+
+#include "sorvik_lib/sys/unique_fd.hpp"
+
+extern char** environ;
+
+namespace sorvik_lib::sys {
+namespace {
+
+constexpr std::size_t kReadChunk = 64 * 1024;
+
+struct Pipe {
+  UniqueFd read_end;
+  UniqueFd write_end;
+};
+
+// Both ends close on exec; the child's end reaches the child through dup2, which clears the flag.
+std::expected<Pipe, SystemError> make_pipe() {
+  int fds[2];
+#if defined(__linux__)
+  if (::pipe2(fds, O_CLOEXEC) != 0) return std::unexpected(SystemError::from_errno());
+#else
+  // Without pipe2 there is a window before FD_CLOEXEC is set; this library starts its children
+  // from one thread, so no other spawn can slip into it.
+  if (::pipe(fds) != 0) return std::unexpected(SystemError::from_errno());
+  ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+  ::fcntl(fds[1], F_SETFD, FD_CLOEXEC);
+#endif
+  return Pipe{UniqueFd(fds[0]), UniqueFd(fds[1])};
+}
+
+// Owns posix_spawn's file actions and attributes for one spawn.
+class SpawnSetup {
+ public:
+  SpawnSetup() {
+    ::posix_spawn_file_actions_init(&actions_);
+    ::posix_spawnattr_init(&attributes_);
+  }
+  ~SpawnSetup() {
+    ::posix_spawn_file_actions_destroy(&actions_);
+    ::posix_spawnattr_destroy(&attributes_);
+  }
+  SpawnSetup(const SpawnSetup&) = delete;
+  SpawnSetup& operator=(const SpawnSetup&) = delete;
+
+  posix_spawn_file_actions_t* actions() { return &actions_; }
+  posix_spawnattr_t* attributes() { return &attributes_; }
+
+ private:
+  posix_spawn_file_actions_t actions_;
+  posix_spawnattr_t attributes_;
+};
+
+// posix_spawn* calls return the error number instead of setting errno.
+std::expected<void, SystemError> check(int result) {
+  if (result != 0) return std::unexpected(SystemError(result));
+  return {};
+}
+
+// A caller that ignores SIGPIPE (the helper does) must not pass that on, and the child starts
+// with no signal blocked.
+std::expected<void, SystemError> reset_signals(posix_spawnattr_t* attributes) {
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  sigset_t empty;
+  sigemptyset(&empty);
+  if (auto r = check(::posix_spawnattr_setsigdefault(attributes, &defaults)); !r) return r;
+  if (auto r = check(::posix_spawnattr_setsigmask(attributes, &empty)); !r) return r;
+  return check(::posix_spawnattr_setflags(attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK));
+}
+
+// Sets up one standard stream of the child. A pipe's parent end is returned through `parent_end`.
+std::expected<void, SystemError> add_stream(posix_spawn_file_actions_t* actions, int child_fd,
+                                            bool needs_pipe, bool is_input, OutputMode mode,
+                                            UniqueFd& parent_end, UniqueFd& child_end) {
+  if (needs_pipe) {
+    auto pipe = make_pipe();
+    if (!pipe) return std::unexpected(pipe.error());
+    parent_end = is_input ? std::move(pipe->write_end) : std::move(pipe->read_end);
+    child_end = is_input ? std::move(pipe->read_end) : std::move(pipe->write_end);
+    return check(::posix_spawn_file_actions_adddup2(actions, child_end.get(), child_fd));
+  }
+  switch (mode) {
+    case OutputMode::Null:
+      return check(::posix_spawn_file_actions_addopen(actions, child_fd, "/dev/null",
+                                                      is_input ? O_RDONLY : O_WRONLY, 0));
+    case OutputMode::Closed:
+      return check(::posix_spawn_file_actions_addclose(actions, child_fd));
+    case OutputMode::Inherit:
+    case OutputMode::Capture:
+      return {};
+  }
+  return {};
+}
+
+OutputMode input_as_stream_mode(InputMode mode) {
+  switch (mode) {
+    case InputMode::Null:
+      return OutputMode::Null;
+    case InputMode::Closed:
+      return OutputMode::Closed;
+    case InputMode::Inherit:
+    case InputMode::Bytes:
+      return OutputMode::Inherit;
+  }
+  return OutputMode::Inherit;
+}
+
+// Feeds `input` to `input_fd` and reads the two output descriptors to their ends, all at once.
+std::expected<void, SystemError> serve_pipes(UniqueFd& input_fd, std::string_view input,
+                                             UniqueFd& output_fd, std::string& output,
+                                             UniqueFd& error_fd, std::string& error) {
+  if (input_fd.valid()) {
+    if (input.empty()) {
+      input_fd.reset();
+    } else {
+      const int flags = ::fcntl(input_fd.get(), F_GETFL);
+      if (flags == -1 || ::fcntl(input_fd.get(), F_SETFL, flags | O_NONBLOCK) == -1) {
+        return std::unexpected(SystemError::from_errno());
+      }
+    }
+  }
+  std::array<char, kReadChunk> chunk;
+  while (input_fd.valid() || output_fd.valid() || error_fd.valid()) {
+    std::array<pollfd, 3> polled{};
+    std::size_t count = 0;
+    if (input_fd.valid()) polled[count++] = {input_fd.get(), POLLOUT, 0};
+    if (output_fd.valid()) polled[count++] = {output_fd.get(), POLLIN, 0};
+    if (error_fd.valid()) polled[count++] = {error_fd.get(), POLLIN, 0};
+    if (::poll(polled.data(), count, -1) < 0) {
+      if (errno == EINTR) continue;
+      return std::unexpected(SystemError::from_errno());
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+      if (polled[i].revents == 0) continue;
+      const int fd = polled[i].fd;
+      if (fd == input_fd.get()) {
+        const ssize_t put = ::write(fd, input.data(), input.size());
+        if (put < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        // EPIPE: the child stopped reading, which is its business, not an error of ours.
+        if (put < 0 && errno != EPIPE) return std::unexpected(SystemError::from_errno());
+        if (put > 0) input.remove_prefix(static_cast<std::size_t>(put));
+        if (put < 0 || input.empty()) input_fd.reset();
+        continue;
+      }
+      const ssize_t got = ::read(fd, chunk.data(), chunk.size());
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) return std::unexpected(SystemError::from_errno());
+      UniqueFd& source = fd == output_fd.get() ? output_fd : error_fd;
+      std::string& sink = fd == output_fd.get() ? output : error;
+      if (got == 0) {
+        source.reset();
+      } else {
+        sink.append(chunk.data(), static_cast<std::size_t>(got));
+      }
+    }
+  }
+  return {};
+}
+
+std::expected<int, SystemError> wait_for(pid_t pid) {
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return std::unexpected(SystemError::from_errno());
+  }
+  return status;
+}
+
+std::string signal_name(int number) {
+  switch (number) {
+    case SIGHUP: return "SIGHUP";
+    case SIGINT: return "SIGINT";
+    case SIGQUIT: return "SIGQUIT";
+    case SIGILL: return "SIGILL";
+    case SIGABRT: return "SIGABRT";
+    case SIGBUS: return "SIGBUS";
+    case SIGFPE: return "SIGFPE";
+    case SIGKILL: return "SIGKILL";
+    case SIGSEGV: return "SIGSEGV";
+    case SIGPIPE: return "SIGPIPE";
+    case SIGALRM: return "SIGALRM";
+    case SIGTERM: return "SIGTERM";
+    default: return fmt::format("signal {}", number);
+  }
+}
+
+}  // namespace
+
+std::string ExitStatus::to_string() const {
+  if (kind == Kind::Exited) return fmt::format("exit status: {}", value);
+  return fmt::format("signal: {} ({}){}", value, signal_name(value),
+                     core_dumped ? ", core dumped" : "");
+}
+
+ExitStatus decode_wait_status(int wait_status) {
+  if (WIFSIGNALED(wait_status)) {
+    return {ExitStatus::Kind::Signaled, WTERMSIG(wait_status), WCOREDUMP(wait_status) != 0};
+  }
+  return {ExitStatus::Kind::Exited, WEXITSTATUS(wait_status), false};
+}
+
+std::expected<ProcessResult, SystemError> run_process(std::span<const std::string> arguments,
+                                                      const ProcessOptions& options) {
+  if (arguments.empty()) return std::unexpected(SystemError(EINVAL));
+  std::vector<char*> argv;
+  argv.reserve(arguments.size() + 1);
+  for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+
+  SpawnSetup setup;
+  if (auto r = reset_signals(setup.attributes()); !r) return std::unexpected(r.error());
+
+  UniqueFd input_parent, input_child, output_parent, output_child, error_parent, error_child;
+  const bool feed = options.input_mode == InputMode::Bytes;
+  if (auto r = add_stream(setup.actions(), STDIN_FILENO, feed, true,
+                          input_as_stream_mode(options.input_mode), input_parent, input_child);
+      !r) {
+    return std::unexpected(r.error());
+  }
+  if (auto r = add_stream(setup.actions(), STDOUT_FILENO,
+                          options.output_mode == OutputMode::Capture, false, options.output_mode,
+                          output_parent, output_child);
+      !r) {
+    return std::unexpected(r.error());
+  }
+  if (auto r = add_stream(setup.actions(), STDERR_FILENO,
+                          options.error_mode == OutputMode::Capture, false, options.error_mode,
+                          error_parent, error_child);
+      !r) {
+    return std::unexpected(r.error());
+  }
+
+  pid_t pid = 0;
+  const int spawned = ::posix_spawnp(&pid, argv[0], setup.actions(), setup.attributes(),
+                                     argv.data(), environ);
+  if (spawned != 0) return std::unexpected(SystemError(spawned));
+  // Only the child may hold its ends, or our reads would never see end of file.
+  input_child.reset();
+  output_child.reset();
+  error_child.reset();
+
+  ProcessResult result;
+  auto served = serve_pipes(input_parent, options.input, output_parent, result.output,
+                            error_parent, result.error);
+  // Whatever happened to the pipes, the child is reaped; closing our ends lets it finish.
+  input_parent.reset();
+  output_parent.reset();
+  error_parent.reset();
+  auto status = wait_for(pid);
+  if (!served) return std::unexpected(served.error());
+  if (!status) return std::unexpected(status.error());
+  result.status = decode_wait_status(*status);
+  return result;
+}
+
+}  // namespace sorvik_lib::sys
