@@ -2,14 +2,20 @@
 JOBS ?= 2
 RELEASE_DIR := build
 DEBUG_DIR := build/debug
+ASAN_DIR := build/asan
+FUZZ_DIR := build/fuzz
+FUZZ_SECONDS ?= 60
 
-.PHONY: demo test deps deps-test release debug clean
+.PHONY: demo test fuzz deps deps-test release debug asan clean
 
 demo: deps release
 	scripts/demo $(RELEASE_DIR)/bin
 
-test: deps-test debug
+# The whole suite twice: a Debug build, then an ASan + UBSan build in a folder of its own.
+test: deps-test debug asan
 	ctest --test-dir $(DEBUG_DIR) --output-on-failure -j$(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --test-dir $(ASAN_DIR) --output-on-failure -j$(JOBS)
 
 deps:
 	scripts/install-deps build
@@ -24,6 +30,17 @@ release:
 debug:
 	cmake -S . -B $(DEBUG_DIR) -DCMAKE_BUILD_TYPE=Debug -DSORVIK_WERROR=ON
 	cmake --build $(DEBUG_DIR) -j$(JOBS)
+
+fuzz:
+	scripts/install-deps build test fuzz
+	CXX=clang++-19 cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DSORVIK_FUZZ=ON -DSORVIK_SANITIZE=ON -DSORVIK_BUILD_TESTS=OFF
+	cmake --build $(FUZZ_DIR) -j$(JOBS) --target fuzz_targets
+	scripts/fuzz $(FUZZ_DIR) $(FUZZ_SECONDS)
+
+asan:
+	cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSORVIK_WERROR=ON -DSORVIK_SANITIZE=ON
+	cmake --build $(ASAN_DIR) -j$(JOBS)
 
 clean:
 	rm -rf build

@@ -10,3 +10,8 @@ if(SORVIK_SANITIZE)
     -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
 endif()
+
+if(SORVIK_FUZZ)
+  # Coverage instrumentation everywhere, so libFuzzer sees inside the library, not only the targets.
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()

@@ -12,7 +12,8 @@ using sorvik_lib::types::ElevatedCleanRequest;
 using sorvik_lib::types::ManagedCleanRequest;
 using sorvik_lib::types::SidecarRequest;
 
-sorvik_lib::sys::ProcessResult run_cli(std::vector<std::string> arguments, std::string_view input = {}) {
+sorvik_lib::sys::ProcessResult run_cli(std::vector<std::string> arguments,
+                                       std::string_view input = {}) {
   return run(kCliPath, std::move(arguments), input);
 }
 
@@ -23,7 +24,8 @@ void expect_usage_error(const sorvik_lib::sys::ProcessResult& run, std::string_v
 }
 
 TEST(CliRequest, CleanWritesTheEncodedRequest) {
-  const auto run = run_cli({"request", "clean", "/opt/cache", "/srv/x", "--keep", "/srv/x", "--keep", "/y"});
+  const auto run =
+      run_cli({"request", "clean", "/opt/cache", "/srv/x", "--keep", "/srv/x", "--keep", "/y"});
   EXPECT_EQ(run.status.value, 0);
   EXPECT_EQ(sorvik_lib::types::decode_request(run.output).value(),
             SidecarRequest(std::in_place_index<0>,
@@ -56,7 +58,8 @@ TEST(CliResult, ReadableAndJsonFromStdinAndFile) {
   const auto json = run_cli({"result", "--json", dir / "result.bin"});
   EXPECT_EQ(json.status.value, 0);
   EXPECT_NE(json.output.find("\"bytesFreed\": 3146000"), std::string::npos) << json.output;
-  EXPECT_NE(json.output.find("\"message\": \"Permission denied (os error 13)\""), std::string::npos);
+  EXPECT_NE(json.output.find("\"message\": \"Permission denied (os error 13)\""),
+            std::string::npos);
 }
 
 TEST(CliResult, BadInputIsExitTwoWithAMessage) {

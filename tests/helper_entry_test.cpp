@@ -68,11 +68,10 @@ TEST(HelperStdin, UnknownStrategiesAreNamedAsReceived) {
 TEST(HelperStdin, ReadFailureIsReportedAsInputWithStatusOne) {
   TempDir dir;
   // Reading a directory fails with EISDIR, a read error that needs no special rights.
-  const auto run = sorvik_test::run("/bin/sh", {"-c", "exec \"$0\" < \"$1\"", kHelperPath, dir.path()}, "",
-                       InputMode::Null);
-  EXPECT_EQ(expect_run(run, 1),
-            sorvik_lib::types::single_error_result(
-                "input", "Failed to read stdin: Is a directory (os error 21)"));
+  const auto run = sorvik_test::run(
+      "/bin/sh", {"-c", "exec \"$0\" < \"$1\"", kHelperPath, dir.path()}, "", InputMode::Null);
+  EXPECT_EQ(expect_run(run, 1), sorvik_lib::types::single_error_result(
+                                    "input", "Failed to read stdin: Is a directory (os error 21)"));
 }
 
 TEST(HelperStdin, ClosedStandardInputReadsAsEmpty) {
@@ -149,8 +148,8 @@ TEST(HelperRequestFile, RelativePathIsTakenFromTheWorkingDirectory) {
 }
 
 TEST(HelperOutput, ClosedStandardOutputIsNoCrash) {
-  const auto run = sorvik_test::run(kHelperPath, {}, elevated_request({}),
-                                    InputMode::Bytes, OutputMode::Closed);
+  const auto run =
+      sorvik_test::run(kHelperPath, {}, elevated_request({}), InputMode::Bytes, OutputMode::Closed);
   EXPECT_EQ(run.status, (sorvik_lib::sys::ExitStatus{}));
   EXPECT_EQ(run.error, "");
 }

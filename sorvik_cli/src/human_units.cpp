@@ -9,7 +9,7 @@
 namespace sorvik_cli {
 
 std::string format_human_size(std::uint64_t bytes) {
-  static constexpr std::array<std::string_view, 7> kUnits = {"B", "kB", "MB", "GB",
+  static constexpr std::array<std::string_view, 7> kUnits = {"B",  "kB", "MB", "GB",
                                                              "TB", "PB", "EB"};
   auto value = static_cast<double>(bytes);
   std::size_t unit = 0;

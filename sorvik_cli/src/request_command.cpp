@@ -27,7 +27,8 @@ int write_request(const SidecarRequest& request, const std::string& output_file)
   if (!encoded) return report_usage_error(encoded.error().message);
   if (output_file.empty()) {
     if (::isatty(STDOUT_FILENO)) {
-      return report_usage_error("refusing to write a binary request to a terminal; use -o FILE or a pipe");
+      return report_usage_error(
+          "refusing to write a binary request to a terminal; use -o FILE or a pipe");
     }
     if (auto written = sorvik_lib::sys::write_all(STDOUT_FILENO, *encoded); !written) {
       return report_usage_error("cannot write the request: " + written.error().message());
@@ -59,25 +60,26 @@ void add_request_command(CLI::App& app, CommandAction& action) {
   clean->add_option("-o,--output", options->output_file, "Write to FILE instead of stdout");
   clean->callback([options, &action] {
     action = [options] {
-      return write_request(SidecarRequest(std::in_place_index<0>,
-                                          sorvik_lib::types::ElevatedCleanRequest{
-                                              options->paths, options->keep}),
-                           options->output_file);
+      return write_request(
+          SidecarRequest(std::in_place_index<0>,
+                         sorvik_lib::types::ElevatedCleanRequest{options->paths, options->keep}),
+          options->output_file);
     };
   });
 
   auto* docker = request->add_subcommand("docker", "A managed clean of docker's caches");
-  docker->add_option("options", options->docker_options,
-                     "Cleanup options: dangling_images, build_cache, stopped_containers, "
-                     "all_unused_images, unused_volumes")
+  docker
+      ->add_option("options", options->docker_options,
+                   "Cleanup options: dangling_images, build_cache, stopped_containers, "
+                   "all_unused_images, unused_volumes")
       ->required();
   docker->add_option("-o,--output", options->output_file, "Write to FILE instead of stdout");
   docker->callback([options, &action] {
     action = [options] {
-      return write_request(SidecarRequest(std::in_place_index<1>,
-                                          sorvik_lib::types::ManagedCleanRequest{
-                                              "docker", options->docker_options}),
-                           options->output_file);
+      return write_request(
+          SidecarRequest(std::in_place_index<1>,
+                         sorvik_lib::types::ManagedCleanRequest{"docker", options->docker_options}),
+          options->output_file);
     };
   });
 }

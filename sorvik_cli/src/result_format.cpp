@@ -15,7 +15,8 @@ nlohmann::json result_to_json(const sorvik_lib::types::CleanResult& result) {
   for (const auto& path : result.removed) removed.push_back(to_utf8_lossy(path));
   nlohmann::json errors = nlohmann::json::array();
   for (const auto& entry : result.errors) {
-    errors.push_back({{"path", to_utf8_lossy(entry.path)}, {"message", to_utf8_lossy(entry.message)}});
+    errors.push_back(
+        {{"path", to_utf8_lossy(entry.path)}, {"message", to_utf8_lossy(entry.message)}});
   }
   return {{"removed", std::move(removed)},
           {"errors", std::move(errors)},

@@ -23,7 +23,9 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
 
   [[nodiscard]] const std::filesystem::path& path() const { return path_; }
-  [[nodiscard]] std::filesystem::path operator/(std::string_view name) const { return path_ / name; }
+  [[nodiscard]] std::filesystem::path operator/(std::string_view name) const {
+    return path_ / name;
+  }
 
  private:
   std::filesystem::path path_;

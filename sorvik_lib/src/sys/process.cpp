@@ -4,13 +4,12 @@
 #include "sorvik_lib/sys/process.hpp"
 
 #include <fcntl.h>
+#include <fmt/format.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <fmt/format.h>
 
 #include <array>
 #include <cstring>
@@ -83,7 +82,8 @@ std::expected<void, SystemError> reset_signals(posix_spawnattr_t* attributes) {
   sigemptyset(&empty);
   if (auto r = check(::posix_spawnattr_setsigdefault(attributes, &defaults)); !r) return r;
   if (auto r = check(::posix_spawnattr_setsigmask(attributes, &empty)); !r) return r;
-  return check(::posix_spawnattr_setflags(attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK));
+  return check(
+      ::posix_spawnattr_setflags(attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK));
 }
 
 // Sets up one standard stream of the child. A pipe's parent end is returned through `parent_end`.
@@ -184,21 +184,15 @@ std::expected<int, SystemError> wait_for(pid_t pid) {
 }
 
 std::string signal_name(int number) {
-  switch (number) {
-    case SIGHUP: return "SIGHUP";
-    case SIGINT: return "SIGINT";
-    case SIGQUIT: return "SIGQUIT";
-    case SIGILL: return "SIGILL";
-    case SIGABRT: return "SIGABRT";
-    case SIGBUS: return "SIGBUS";
-    case SIGFPE: return "SIGFPE";
-    case SIGKILL: return "SIGKILL";
-    case SIGSEGV: return "SIGSEGV";
-    case SIGPIPE: return "SIGPIPE";
-    case SIGALRM: return "SIGALRM";
-    case SIGTERM: return "SIGTERM";
-    default: return fmt::format("signal {}", number);
+  static constexpr std::pair<int, const char*> kNames[] = {
+      {SIGHUP, "SIGHUP"},   {SIGINT, "SIGINT"},   {SIGQUIT, "SIGQUIT"}, {SIGILL, "SIGILL"},
+      {SIGABRT, "SIGABRT"}, {SIGBUS, "SIGBUS"},   {SIGFPE, "SIGFPE"},   {SIGKILL, "SIGKILL"},
+      {SIGSEGV, "SIGSEGV"}, {SIGPIPE, "SIGPIPE"}, {SIGALRM, "SIGALRM"}, {SIGTERM, "SIGTERM"},
+  };
+  for (const auto& [signal, name] : kNames) {
+    if (signal == number) return name;
   }
+  return fmt::format("signal {}", number);
 }
 
 }  // namespace
@@ -234,22 +228,21 @@ std::expected<ProcessResult, SystemError> run_process(std::span<const std::strin
       !r) {
     return std::unexpected(r.error());
   }
-  if (auto r = add_stream(setup.actions(), STDOUT_FILENO,
-                          options.output_mode == OutputMode::Capture, false, options.output_mode,
-                          output_parent, output_child);
+  if (auto r =
+          add_stream(setup.actions(), STDOUT_FILENO, options.output_mode == OutputMode::Capture,
+                     false, options.output_mode, output_parent, output_child);
       !r) {
     return std::unexpected(r.error());
   }
-  if (auto r = add_stream(setup.actions(), STDERR_FILENO,
-                          options.error_mode == OutputMode::Capture, false, options.error_mode,
-                          error_parent, error_child);
+  if (auto r = add_stream(setup.actions(), STDERR_FILENO, options.error_mode == OutputMode::Capture,
+                          false, options.error_mode, error_parent, error_child);
       !r) {
     return std::unexpected(r.error());
   }
 
   pid_t pid = 0;
-  const int spawned = ::posix_spawnp(&pid, argv[0], setup.actions(), setup.attributes(),
-                                     argv.data(), environ);
+  const int spawned =
+      ::posix_spawnp(&pid, argv[0], setup.actions(), setup.attributes(), argv.data(), environ);
   if (spawned != 0) return std::unexpected(SystemError(spawned));
   // Only the child may hold its ends, or our reads would never see end of file.
   input_child.reset();
@@ -257,8 +250,8 @@ std::expected<ProcessResult, SystemError> run_process(std::span<const std::strin
   error_child.reset();
 
   ProcessResult result;
-  auto served = serve_pipes(input_parent, options.input, output_parent, result.output,
-                            error_parent, result.error);
+  auto served = serve_pipes(input_parent, options.input, output_parent, result.output, error_parent,
+                            result.error);
   // Whatever happened to the pipes, the child is reaped; closing our ends lets it finish.
   input_parent.reset();
   output_parent.reset();

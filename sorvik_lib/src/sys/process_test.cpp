@@ -3,9 +3,8 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <csignal>
-
+#include <filesystem>
 #include <vector>
 
 namespace sorvik_lib::sys {
@@ -56,9 +55,9 @@ TEST(RunProcess, ArgumentsArePassedOneByOneWithoutAShell) {
 TEST(RunProcess, DrainsMegabytesOnBothPipesAtOnce) {
   // Each stream gets 8 MiB, far beyond a pipe's buffer, interleaved so that a runner reading one
   // pipe at a time would deadlock.
-  const auto result = run_process(shell(
-      "i=0; while [ $i -lt 8 ]; do head -c 1048576 /dev/zero; head -c 1048576 /dev/zero >&2; "
-      "i=$((i+1)); done"));
+  const auto result = run_process(
+      shell("i=0; while [ $i -lt 8 ]; do head -c 1048576 /dev/zero; head -c 1048576 /dev/zero >&2; "
+            "i=$((i+1)); done"));
   ASSERT_TRUE(result);
   EXPECT_EQ(result->output.size(), 8u << 20);
   EXPECT_EQ(result->error.size(), 8u << 20);
@@ -125,9 +124,11 @@ TEST(RunProcess, ChildHoldsOnlyItsOwnPipesAndDefaultSigpipe) {
   }
   EXPECT_EQ(pipes, 2 + inheritable_pipes()) << listing->output;
 
-  const auto status = run_process(std::vector<std::string>{"grep", "^SigIgn:", "/proc/self/status"});
+  const auto status =
+      run_process(std::vector<std::string>{"grep", "^SigIgn:", "/proc/self/status"});
   ASSERT_TRUE(status);
-  const auto ignored_mask = std::stoull(status->output.substr(status->output.find('\t') + 1), nullptr, 16);
+  const auto ignored_mask =
+      std::stoull(status->output.substr(status->output.find('\t') + 1), nullptr, 16);
   EXPECT_EQ(ignored_mask & (1ULL << (SIGPIPE - 1)), 0u) << status->output;
 }
 

@@ -13,9 +13,7 @@
 namespace sorvik_lib::types {
 namespace {
 
-DecodeError unexpected_end() {
-  return {DecodeErrorKind::UnexpectedEnd, "unexpected end of input"};
-}
+DecodeError unexpected_end() { return {DecodeErrorKind::UnexpectedEnd, "unexpected end of input"}; }
 
 DecodeError invalid_utf8() {
   return {DecodeErrorKind::InvalidUtf8, "invalid UTF-8 in a text or path"};
@@ -245,7 +243,8 @@ std::expected<CleanResult, DecodeError> decode_result(std::string_view input) {
   result.removed = std::move(*removed);
   const auto count = reader.read_integer<std::uint64_t>();
   if (!count) return std::unexpected(count.error());
-  result.errors.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(*count, kMaxListReservation)));
+  result.errors.reserve(
+      static_cast<std::size_t>(std::min<std::uint64_t>(*count, kMaxListReservation)));
   for (std::uint64_t i = 0; i < *count; ++i) {
     auto path = reader.read_text();
     if (!path) return std::unexpected(path.error());

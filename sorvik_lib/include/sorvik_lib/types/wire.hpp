@@ -4,7 +4,8 @@
 //
 // Decoders read from the first byte and ignore whatever follows a complete record. They never
 // allocate for a declared length the input cannot hold, and reserve at most kMaxListReservation
-// element slots up front whatever a count says. Encoders size the output first and allocate it once.
+// element slots up front whatever a count says. Encoders size the output first and allocate it
+// once.
 #pragma once
 
 #include <cstddef>
@@ -44,7 +45,8 @@ inline constexpr std::string_view kInvalidPathEncoding = "path contains invalid 
 // A request record without the variant tag in front.
 [[nodiscard]] std::expected<ElevatedCleanRequest, DecodeError> decode_elevated_request(
     std::string_view input);
-// Fails only on a path (in `removed` or `errors`) that is not valid UTF-8; messages are not checked.
+// Fails only on a path (in `removed` or `errors`) that is not valid UTF-8; messages are not
+// checked.
 [[nodiscard]] std::expected<std::string, EncodeError> encode_result(const CleanResult& result);
 
 // The application's side. Request encoders refuse any text or path that is not valid UTF-8, since
