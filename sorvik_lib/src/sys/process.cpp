@@ -86,41 +86,76 @@ std::expected<void, SystemError> reset_signals(posix_spawnattr_t* attributes) {
       ::posix_spawnattr_setflags(attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK));
 }
 
-// Sets up one standard stream of the child. A pipe's parent end is returned through `parent_end`.
-std::expected<void, SystemError> add_stream(posix_spawn_file_actions_t* actions, int child_fd,
-                                            bool needs_pipe, bool is_input, OutputMode mode,
-                                            UniqueFd& parent_end, UniqueFd& child_end) {
-  if (needs_pipe) {
-    auto pipe = make_pipe();
-    if (!pipe) return std::unexpected(pipe.error());
-    parent_end = is_input ? std::move(pipe->write_end) : std::move(pipe->read_end);
-    child_end = is_input ? std::move(pipe->read_end) : std::move(pipe->write_end);
-    return check(::posix_spawn_file_actions_adddup2(actions, child_end.get(), child_fd));
-  }
+// How one standard stream of the child is connected.
+enum class StreamKind { Pipe, Null, Inherit, Closed };
+enum class Direction { ToChild, FromChild };
+
+StreamKind stream_kind(InputMode mode) {
   switch (mode) {
-    case OutputMode::Null:
-      return check(::posix_spawn_file_actions_addopen(actions, child_fd, "/dev/null",
-                                                      is_input ? O_RDONLY : O_WRONLY, 0));
-    case OutputMode::Closed:
-      return check(::posix_spawn_file_actions_addclose(actions, child_fd));
-    case OutputMode::Inherit:
-    case OutputMode::Capture:
-      return {};
+    case InputMode::Bytes:
+      return StreamKind::Pipe;
+    case InputMode::Null:
+      return StreamKind::Null;
+    case InputMode::Closed:
+      return StreamKind::Closed;
+    case InputMode::Inherit:
+      break;
   }
-  return {};
+  return StreamKind::Inherit;
 }
 
-OutputMode input_as_stream_mode(InputMode mode) {
+StreamKind stream_kind(OutputMode mode) {
   switch (mode) {
-    case InputMode::Null:
-      return OutputMode::Null;
-    case InputMode::Closed:
-      return OutputMode::Closed;
-    case InputMode::Inherit:
-    case InputMode::Bytes:
-      return OutputMode::Inherit;
+    case OutputMode::Capture:
+      return StreamKind::Pipe;
+    case OutputMode::Null:
+      return StreamKind::Null;
+    case OutputMode::Closed:
+      return StreamKind::Closed;
+    case OutputMode::Inherit:
+      break;
   }
-  return OutputMode::Inherit;
+  return StreamKind::Inherit;
+}
+
+// A pipe's two ends: ours, and the child's until it has been handed over.
+struct StreamEnds {
+  UniqueFd parent;
+  UniqueFd child;
+};
+
+std::expected<StreamEnds, SystemError> set_up_stream(posix_spawn_file_actions_t* actions,
+                                                     int child_fd, StreamKind kind,
+                                                     Direction direction) {
+  const bool to_child = direction == Direction::ToChild;
+  switch (kind) {
+    case StreamKind::Pipe: {
+      auto pipe = make_pipe();
+      if (!pipe) return std::unexpected(pipe.error());
+      StreamEnds ends{to_child ? std::move(pipe->write_end) : std::move(pipe->read_end),
+                      to_child ? std::move(pipe->read_end) : std::move(pipe->write_end)};
+      if (auto r = check(::posix_spawn_file_actions_adddup2(actions, ends.child.get(), child_fd));
+          !r) {
+        return std::unexpected(r.error());
+      }
+      return ends;
+    }
+    case StreamKind::Null:
+      if (auto r = check(::posix_spawn_file_actions_addopen(actions, child_fd, "/dev/null",
+                                                            to_child ? O_RDONLY : O_WRONLY, 0));
+          !r) {
+        return std::unexpected(r.error());
+      }
+      return StreamEnds{};
+    case StreamKind::Closed:
+      if (auto r = check(::posix_spawn_file_actions_addclose(actions, child_fd)); !r) {
+        return std::unexpected(r.error());
+      }
+      return StreamEnds{};
+    case StreamKind::Inherit:
+      break;
+  }
+  return StreamEnds{};
 }
 
 // Feeds `input` to `input_fd` and reads the two output descriptors to their ends, all at once.
@@ -221,41 +256,32 @@ std::expected<ProcessResult, SystemError> run_process(std::span<const std::strin
   SpawnSetup setup;
   if (auto r = reset_signals(setup.attributes()); !r) return std::unexpected(r.error());
 
-  UniqueFd input_parent, input_child, output_parent, output_child, error_parent, error_child;
-  const bool feed = options.input_mode == InputMode::Bytes;
-  if (auto r = add_stream(setup.actions(), STDIN_FILENO, feed, true,
-                          input_as_stream_mode(options.input_mode), input_parent, input_child);
-      !r) {
-    return std::unexpected(r.error());
-  }
-  if (auto r =
-          add_stream(setup.actions(), STDOUT_FILENO, options.output_mode == OutputMode::Capture,
-                     false, options.output_mode, output_parent, output_child);
-      !r) {
-    return std::unexpected(r.error());
-  }
-  if (auto r = add_stream(setup.actions(), STDERR_FILENO, options.error_mode == OutputMode::Capture,
-                          false, options.error_mode, error_parent, error_child);
-      !r) {
-    return std::unexpected(r.error());
-  }
+  auto input = set_up_stream(setup.actions(), STDIN_FILENO, stream_kind(options.input_mode),
+                             Direction::ToChild);
+  if (!input) return std::unexpected(input.error());
+  auto output = set_up_stream(setup.actions(), STDOUT_FILENO, stream_kind(options.output_mode),
+                              Direction::FromChild);
+  if (!output) return std::unexpected(output.error());
+  auto error = set_up_stream(setup.actions(), STDERR_FILENO, stream_kind(options.error_mode),
+                             Direction::FromChild);
+  if (!error) return std::unexpected(error.error());
 
   pid_t pid = 0;
   const int spawned =
       ::posix_spawnp(&pid, argv[0], setup.actions(), setup.attributes(), argv.data(), environ);
   if (spawned != 0) return std::unexpected(SystemError(spawned));
   // Only the child may hold its ends, or our reads would never see end of file.
-  input_child.reset();
-  output_child.reset();
-  error_child.reset();
+  input->child.reset();
+  output->child.reset();
+  error->child.reset();
 
   ProcessResult result;
-  auto served = serve_pipes(input_parent, options.input, output_parent, result.output, error_parent,
-                            result.error);
+  auto served = serve_pipes(input->parent, options.input, output->parent, result.output,
+                            error->parent, result.error);
   // Whatever happened to the pipes, the child is reaped; closing our ends lets it finish.
-  input_parent.reset();
-  output_parent.reset();
-  error_parent.reset();
+  input->parent.reset();
+  output->parent.reset();
+  error->parent.reset();
   auto status = wait_for(pid);
   if (!served) return std::unexpected(served.error());
   if (!status) return std::unexpected(status.error());
