@@ -122,28 +122,6 @@ TEST(Execute, AnOptionGivenTwiceRunsTwice) {
   EXPECT_EQ(programs.calls(), (Calls{kBuilder, kBuilder}));
 }
 
-TEST(Execute, BuildPluginTotalLine) {
-  StandInPrograms programs;
-  programs.answer(kBuilder,
-                  "ID\t\tRECLAIMABLE\tSIZE\t\tLAST ACCESSED\nx1\ttrue\t1.2GB\t\t2 days ago\n"
-                  "Total:\t1.2GB\n");
-  const auto result = execute({"build_cache"});
-  ASSERT_TRUE(result);
-  EXPECT_EQ(result->bytesFreed, 1200000000u);
-}
-
-TEST(Execute, ReclaimedLineMatchesOnlyExactly) {
-  StandInPrograms programs;
-  programs.answer(kBuilder,
-                  "total reclaimed space: 1GB\nTotal reclaimed space:\n"
-                  "Total reclaimed space: 5GB\n");
-  programs.answer(kDangling, "Total reclaimed space: not much\n");
-  const auto result = execute({"build_cache", "dangling_images"});
-  ASSERT_TRUE(result);
-  EXPECT_EQ(result->removed.size(), 2u);
-  EXPECT_EQ(result->bytesFreed, 0u);
-}
-
 TEST(Execute, DockerMissingFailsTheCall) {
   StandInPrograms programs;
   programs.remove("docker");
@@ -152,21 +130,6 @@ TEST(Execute, DockerMissingFailsTheCall) {
   EXPECT_EQ(result.error().kind(), StrategyError::Kind::CommandFailed);
   EXPECT_EQ(result.error().display_text(),
             "Command failed: No such file or directory (os error 2)");
-}
-
-TEST(Execute, MegabytesOnBothPipes) {
-  StandInPrograms programs;
-  std::string output(6 << 20, 'o');
-  output += "\nTotal reclaimed space: 4MB\n";
-  const std::string error(5 << 20, 'e');
-  programs.answer(kVolumes, output, error, 0);
-  programs.answer(kContainers, output, error, 1);
-  const auto result = execute({"unused_volumes", "stopped_containers"});
-  ASSERT_TRUE(result);
-  EXPECT_EQ(result->removed, std::vector<std::string>{"managed://docker/unused_volumes"});
-  ASSERT_EQ(result->errors.size(), 1u);
-  EXPECT_EQ(result->errors[0].message, error);
-  EXPECT_EQ(result->bytesFreed, 4000000u);
 }
 
 TEST(Execute, StandardErrorIsDecodedLossily) {
