@@ -7,7 +7,9 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
+#if defined(__linux__)
 #include <sys/mount.h>
+#endif
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -90,6 +92,10 @@ std::vector<std::string> mounts_below(const std::filesystem::path& directory) {
 }  // namespace
 
 PrivateDockerDaemon::PrivateDockerDaemon() {
+#if !defined(__linux__)
+  failure_ = "a private docker daemon is started on Linux only";
+  return;
+#endif
   if (::geteuid() != 0) {
     failure_ = "a private docker daemon needs root";
     return;
@@ -202,9 +208,11 @@ void PrivateDockerDaemon::stop() {
 
 void PrivateDockerDaemon::remove_directory() {
   if (directory_.empty()) return;
+#if defined(__linux__)
   for (const auto& mount_point : mounts_below(directory_)) {
     ::umount2(mount_point.c_str(), MNT_DETACH);
   }
+#endif
   // Never descend into something still mounted: then leave the directory for a person to see.
   if (!mounts_below(directory_).empty()) return;
   std::error_code ignored;
