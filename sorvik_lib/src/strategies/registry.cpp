@@ -2,6 +2,7 @@
 #include <array>
 #include <utility>
 
+#include "sorvik_lib/strategies/docker/docker_strategy.hpp"
 #include "sorvik_lib/strategies/strategy.hpp"
 
 namespace sorvik_lib::strategies {
@@ -14,8 +15,14 @@ struct Registration {
   Factory make;
 };
 
-// Strategies register here as they are built.
-constexpr std::array<Registration, 0> kRegistry = {};
+template <typename Strategy>
+std::unique_ptr<ManagedCacheStrategy> make() {
+  return std::make_unique<Strategy>();
+}
+
+constexpr std::array<Registration, 1> kRegistry = {{
+    {"docker", &make<docker::DockerStrategy>},
+}};
 
 }  // namespace
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "sorvik_lib/strategies/docker/docker_strategy.hpp"
+
 namespace sorvik_lib::strategies {
 namespace {
 
@@ -16,6 +18,14 @@ TEST(ProbeResult, TextFormIsTheName) {
   EXPECT_EQ(to_string(ProbeResult::Available), "Available");
   EXPECT_EQ(to_string(ProbeResult::NeedsElevation), "NeedsElevation");
   EXPECT_EQ(to_string(ProbeResult::Unavailable), "Unavailable");
+}
+
+TEST(Registry, DockerGivesAFreshDockerStrategy) {
+  auto first = get_strategy("docker");
+  auto second = get_strategy("docker");
+  ASSERT_NE(first, nullptr);
+  EXPECT_NE(dynamic_cast<docker::DockerStrategy*>(first.get()), nullptr);
+  EXPECT_NE(first.get(), second.get());
 }
 
 TEST(Registry, UnknownNamesGiveNothing) {
