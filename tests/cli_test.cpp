@@ -81,7 +81,10 @@ TEST(CliUsage, MistakesAreExitTwoAndHelpIsExitZero) {
 }
 
 TEST(CliPipeline, RequestThroughTheHelperAndBack) {
-  const auto request = run_cli({"request", "docker", "build_cache"});
+  TempDir dir;
+  const auto file = dir / "old.log";
+  write_file(file, std::string(1234, 'x'));
+  const auto request = run_cli({"request", "clean", file});
   ASSERT_EQ(request.status.value, 0);
   const auto helper = run_helper(request.output);
   const auto shown = run_cli({"result", "--json"}, helper.output);
