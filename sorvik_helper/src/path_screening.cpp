@@ -62,8 +62,8 @@ std::optional<std::string> refusal(const Path& path,
                                    const std::set<Identity>& identities) {
   if (!path.starts_with('/')) return "Path is not absolute: " + path;
   if (path.find("..") != Path::npos) return "Path contains traversal: " + path;
-  const bool named = std::ranges::find(forbidden_roots, std::string_view(path)) !=
-                     forbidden_roots.end();
+  const bool named =
+      std::ranges::find(forbidden_roots, std::string_view(path)) != forbidden_roots.end();
   if (named) return "Path is forbidden: " + path;
   const auto identity = identity_of(path);
   if (identity && identities.contains(*identity)) return "Path is forbidden: " + path;

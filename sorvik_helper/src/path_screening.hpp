@@ -13,13 +13,14 @@ namespace sorvik_helper {
 
 // The system roots that may never be cleaned as a whole.
 inline constexpr std::array<std::string_view, 13> FORBIDDEN_PATHS = {
-    "/",    "/usr", "/bin",   "/sbin",   "/etc",     "/var",         "/tmp",
+    "/",     "/usr",  "/bin",   "/sbin",   "/etc",     "/var",          "/tmp",
     "/home", "/root", "/Users", "/System", "/Library", "/Applications",
 };
 
 struct ScreenedPaths {
-  std::vector<sorvik_lib::types::Path> accepted;          // in request order, duplicates kept
-  std::vector<sorvik_lib::types::ErrorEntry> rejected;  // in request order, the first rule's message
+  std::vector<sorvik_lib::types::Path> accepted;  // in request order, duplicates kept
+  std::vector<sorvik_lib::types::ErrorEntry>
+      rejected;  // in request order, the first rule's message
 };
 
 // Applies the rules in order, the first that refuses deciding the message:

@@ -21,8 +21,7 @@ namespace {
 
 // Status through links, or through none; a path holding a NUL byte names nothing.
 bool query_status(const Path& path, int flags, struct stat& status) {
-  return path.find('\0') == Path::npos &&
-         ::fstatat(AT_FDCWD, path.c_str(), &status, flags) == 0;
+  return path.find('\0') == Path::npos && ::fstatat(AT_FDCWD, path.c_str(), &status, flags) == 0;
 }
 
 class CleanRun {

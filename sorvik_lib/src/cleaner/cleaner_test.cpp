@@ -45,12 +45,12 @@ TEST(Cleaner, RemovesFilesAndTreesAndCreditsTheirLengths) {
   make_dir(dir / "empty");
   const auto run = clean({dir / "file", dir / "tree", dir / "empty"});
   EXPECT_EQ(run.result, (CleanResult{{dir / "file", dir / "tree", dir / "empty"}, {}, 1'000'125}));
-  EXPECT_EQ(run.events, (Events{"Started 3", "PathStarted " + dir / "file" + " 0",
-                                "PathCleaned " + dir / "file" + " 5",
-                                "PathStarted " + dir / "tree" + " 1",
-                                "PathCleaned " + dir / "tree" + " 1000120",
-                                "PathStarted " + dir / "empty" + " 2",
-                                "PathCleaned " + dir / "empty" + " 0", "Finished 1000125"}));
+  EXPECT_EQ(
+      run.events,
+      (Events{"Started 3", "PathStarted " + dir / "file" + " 0",
+              "PathCleaned " + dir / "file" + " 5", "PathStarted " + dir / "tree" + " 1",
+              "PathCleaned " + dir / "tree" + " 1000120", "PathStarted " + dir / "empty" + " 2",
+              "PathCleaned " + dir / "empty" + " 0", "Finished 1000125"}));
   EXPECT_FALSE(exists_no_follow(dir / "file"));
   EXPECT_FALSE(exists_no_follow(dir / "tree"));
   EXPECT_FALSE(exists_no_follow(dir / "empty"));
@@ -143,8 +143,7 @@ TEST(Cleaner, AKeptRootThatIsAFileCannotBeListed) {
   TempDir dir;
   make_file(dir / "file", 4);
   const auto run = clean({dir / "file"}, {dir / "file"});
-  EXPECT_EQ(run.result,
-            (CleanResult{{}, {{dir / "file", "Not a directory (os error 20)"}}, 0}));
+  EXPECT_EQ(run.result, (CleanResult{{}, {{dir / "file", "Not a directory (os error 20)"}}, 0}));
   EXPECT_EQ(run.events[2], "PathFailed " + dir / "file" + " Not a directory (os error 20)");
   EXPECT_TRUE(exists_no_follow(dir / "file"));
 }
@@ -170,10 +169,10 @@ TEST(Cleaner, ADryRunDeletesNothingAndListsEveryExistingPath) {
   make_file(dir / "tree/b", 8);
   const auto run = clean({dir / "kept", dir / "missing", dir / "tree"}, {dir / "kept"}, true);
   EXPECT_EQ(run.result, (CleanResult{{dir / "kept", dir / "tree"}, {}, 12}));
-  EXPECT_EQ(run.events, (Events{"Started 3", "PathStarted " + dir / "kept" + " 0",
-                                "PathCleaned " + dir / "kept" + " 4",
-                                "PathStarted " + dir / "tree" + " 2",
-                                "PathCleaned " + dir / "tree" + " 8", "Finished 12"}));
+  EXPECT_EQ(run.events,
+            (Events{"Started 3", "PathStarted " + dir / "kept" + " 0",
+                    "PathCleaned " + dir / "kept" + " 4", "PathStarted " + dir / "tree" + " 2",
+                    "PathCleaned " + dir / "tree" + " 8", "Finished 12"}));
   EXPECT_TRUE(exists_no_follow(dir / "kept/a"));
   EXPECT_TRUE(exists_no_follow(dir / "tree/b"));
 }
@@ -220,13 +219,13 @@ TEST_F(CleanerUnprivileged, AKeptRootCreditsOnlyWhatWent) {
   testing::chown_tree(dir.path(), testing::kNobody);
   make_locked(dir / "kept/locked", 300);
   make_locked(dir / "stuck-only/locked", 50);
-  const auto run = clean_as_nobody({dir / "kept", dir / "stuck-only"},
-                                   {dir / "kept", dir / "stuck-only"});
+  const auto run =
+      clean_as_nobody({dir / "kept", dir / "stuck-only"}, {dir / "kept", dir / "stuck-only"});
   const std::string denied = "Permission denied (os error 13)";
-  EXPECT_EQ(run.result, (CleanResult{{dir / "kept"},
-                                     {{dir / "kept/locked", denied},
-                                      {dir / "stuck-only/locked", denied}},
-                                     300}));
+  EXPECT_EQ(run.result,
+            (CleanResult{{dir / "kept"},
+                         {{dir / "kept/locked", denied}, {dir / "stuck-only/locked", denied}},
+                         300}));
   // No event for entries inside a kept root, and none for a root that freed nothing.
   EXPECT_EQ(run.events, (Events{"Started 2", "PathStarted " + dir / "kept" + " 0",
                                 "PathCleaned " + dir / "kept" + " 300",

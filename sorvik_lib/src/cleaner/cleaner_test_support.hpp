@@ -3,6 +3,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <fmt/format.h>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -13,7 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fmt/format.h>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -131,8 +131,7 @@ struct Recorded {
 };
 
 // Runs `work` with a callback that records every event.
-inline Recorded record(
-    const std::function<types::CleanResult(const ProgressCallback&)>& work) {
+inline Recorded record(const std::function<types::CleanResult(const ProgressCallback&)>& work) {
   Recorded recorded;
   const ProgressCallback on_progress = [&](CleanProgress event) {
     recorded.events.push_back(describe(event));

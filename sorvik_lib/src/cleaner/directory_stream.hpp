@@ -32,7 +32,8 @@ class DirectoryStream {
   ~DirectoryStream() { close(); }
 
   // Takes `directory` over for listing; on failure the handle is closed.
-  [[nodiscard]] static std::expected<DirectoryStream, sys::SystemError> open(sys::UniqueFd directory);
+  [[nodiscard]] static std::expected<DirectoryStream, sys::SystemError> open(
+      sys::UniqueFd directory);
 
   // Holds `directory` for *at() calls only: its listing reads as already exhausted.
   [[nodiscard]] static DirectoryStream handle_only(sys::UniqueFd directory);
@@ -61,6 +62,6 @@ class DirectoryStream {
 
 // openat(dir_fd, name) as a directory, never following a final symbolic link, retried on EINTR.
 [[nodiscard]] std::expected<sys::UniqueFd, sys::SystemError> open_directory_at(int dir_fd,
-                                                                              const char* name);
+                                                                               const char* name);
 
 }  // namespace sorvik_lib::cleaner

@@ -17,9 +17,9 @@ TEST(PathComponents, SpellingsOfOnePathAreEqualAndHashAlike) {
 
 TEST(PathComponents, DifferentPathsDiffer) {
   const std::pair<std::string_view, std::string_view> different[] = {
-      {"/a/b", "/a/B"},     {"/a/b", "a/b"},  {"./a", "a"},      {"/a/../b", "/b"},
-      {"/a/b", "/a/bc"},    {"/a/b", "/ab"},  {"/", ""},         {"/a/b", "/a"},
-      {"/a/b", "/a/b/c"},   {"/a/..", "/"},   {"/a\xFF", "/a"},  {"/a b", "/a/b"},
+      {"/a/b", "/a/B"},   {"/a/b", "a/b"}, {"./a", "a"},     {"/a/../b", "/b"},
+      {"/a/b", "/a/bc"},  {"/a/b", "/ab"}, {"/", ""},        {"/a/b", "/a"},
+      {"/a/b", "/a/b/c"}, {"/a/..", "/"},  {"/a\xFF", "/a"}, {"/a b", "/a/b"},
   };
   for (const auto& [left, right] : different) {
     EXPECT_FALSE(same_components(left, right)) << left << " vs " << right;

@@ -164,7 +164,7 @@ int lowest_free_descriptor() {
 int measure_and_remove_with_limit(const std::string& top, std::uint64_t expected, rlim_t limit) {
   const pid_t child = ::fork();
   if (child == 0) {
-    const struct rlimit rl{limit, limit};
+    const struct rlimit rl { limit, limit };
     if (::setrlimit(RLIMIT_NOFILE, &rl) != 0) ::_exit(2);
     if (tree_size(top) != expected) ::_exit(3);
     if (!remove_tree(top)) ::_exit(4);

@@ -254,8 +254,7 @@ std::expected<void, SystemError> empty_directory(UniqueFd directory) {
   return TreeWalk<RemovalVisitor>(visitor).run(std::move(directory));
 }
 
-std::expected<void, SystemError> remove_entry_at(int dir_fd, const char* name,
-                                                 unsigned char type) {
+std::expected<void, SystemError> remove_entry_at(int dir_fd, const char* name, unsigned char type) {
   RemovalVisitor visitor;
   if (type != DT_DIR && type != DT_UNKNOWN) return unlink_entry(dir_fd, name, 0);
   auto directory = open_directory_at(dir_fd, name);
