@@ -4,16 +4,18 @@
 // a directory above a root ("/private" holding "/private/var" behind the "/var" link).
 #include "path_screening.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <climits>
 #include <cstdlib>
 #include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <utility>
+
+#include "sorvik_lib/sys/unique_fd.hpp"
 
 namespace sorvik_helper {
 
@@ -22,6 +24,9 @@ using sorvik_lib::types::Path;
 namespace {
 
 using Identity = std::pair<dev_t, ino_t>;
+using sorvik_lib::sys::UniqueFd;
+
+constexpr int kMaxClimb = 4096;
 
 std::optional<Identity> identity_of(const std::string& path) {
   // A path holding a NUL byte names nothing; cutting it at the NUL would name something else.
@@ -40,13 +45,42 @@ std::optional<std::string> resolve(std::string_view path) {
   return std::string(resolved.get());
 }
 
-// The directories no path may be: each existing root's resolved location and every directory
-// above it, up to "/".
+// Climbs from `location` through ".." to the top, as the kernel links the directories, adding each
+// one. Where a volume is reached by more than one name (macOS firmlinks, bind mounts) this finds
+// holders of a root that its spelled-out location does not show.
+void add_directories_above(const std::string& location, std::set<Identity>& identities) {
+  int fd;
+  do {
+    fd = ::open(location.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return;
+  UniqueFd current(fd);
+  struct stat status {};
+  if (::fstat(current.get(), &status) != 0) return;
+  Identity identity{status.st_dev, status.st_ino};
+  // Bounded in case ".." never settles on a directory that is its own parent.
+  for (int level = 0; level < kMaxClimb; ++level) {
+    do {
+      fd = ::openat(current.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return;
+    current = UniqueFd(fd);
+    if (::fstat(current.get(), &status) != 0) return;
+    const Identity parent{status.st_dev, status.st_ino};
+    if (parent == identity) return;
+    identities.insert(parent);
+    identity = parent;
+  }
+}
+
+// The directories no path may be: each existing root, and every directory above its resolved
+// location up to "/", by name and by "..".
 std::set<Identity> forbidden_identities(std::span<const std::string_view> forbidden_roots) {
   std::set<Identity> identities;
   for (const std::string_view root : forbidden_roots) {
     auto location = resolve(root);
     if (!location) continue;
+    add_directories_above(*location, identities);
     for (;;) {
       if (auto identity = identity_of(*location)) identities.insert(*identity);
       const auto last_separator = location->find_last_of('/');
