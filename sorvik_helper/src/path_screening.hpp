@@ -1,0 +1,36 @@
+// The safety rules an elevated request's paths must pass before anything is deleted: absolute, no
+// "..", and not one of the system roots, by spelling or by identity.
+#pragma once
+
+#include <array>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "sorvik_lib/types/records.hpp"
+
+namespace sorvik_helper {
+
+// The system roots that may never be cleaned as a whole.
+inline constexpr std::array<std::string_view, 13> FORBIDDEN_PATHS = {
+    "/",     "/usr",  "/bin",   "/sbin",   "/etc",     "/var",          "/tmp",
+    "/home", "/root", "/Users", "/System", "/Library", "/Applications",
+};
+
+struct ScreenedPaths {
+  std::vector<sorvik_lib::types::Path> accepted;  // in request order, duplicates kept
+  std::vector<sorvik_lib::types::ErrorEntry>
+      rejected;  // in request order, the first rule's message
+};
+
+// Applies the rules in order, the first that refuses deciding the message:
+//   "Path is not absolute: {}"   the text does not begin with "/";
+//   "Path contains traversal: {}" the text holds ".." anywhere;
+//   "Path is forbidden: {}"      the text is one of `forbidden_roots`, or the path exists and is
+//                                the very directory (device and inode, links followed) of a
+//                                forbidden root or of any directory above one's resolved location.
+// Roots that do not exist play no part in the second test.
+[[nodiscard]] ScreenedPaths screen_paths(std::vector<sorvik_lib::types::Path> paths,
+                                         std::span<const std::string_view> forbidden_roots);
+
+}  // namespace sorvik_helper

@@ -1,0 +1,116 @@
+#include "path_screening.hpp"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <string>
+
+namespace sorvik_helper {
+namespace {
+
+using namespace std::string_literals;
+using sorvik_lib::types::ErrorEntry;
+using sorvik_lib::types::Path;
+
+// A fresh directory for roots that the identity test can find; screening deletes nothing.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "sorvik-screening-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+  }
+  ~ScratchDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+
+  [[nodiscard]] std::string operator/(std::string_view name) const {
+    return (path_ / name).string();
+  }
+  [[nodiscard]] std::string text() const { return path_.string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+std::vector<std::string> messages(const ScreenedPaths& screened) {
+  std::vector<std::string> result;
+  for (const ErrorEntry& entry : screened.rejected) result.push_back(entry.message);
+  return result;
+}
+
+TEST(ScreenPaths, TextRulesInOrderWithExactMessages) {
+  const auto screened = screen_paths(
+      {"relative/dir", "", "../x", "/Library/Caches/../../private", "/opt/cache/report..old",
+       "/opt/cache/...", "/", "/usr", "/Users", "/Applications", "/.."},
+      FORBIDDEN_PATHS);
+  EXPECT_TRUE(screened.accepted.empty());
+  EXPECT_EQ(messages(screened),
+            (std::vector<std::string>{
+                "Path is not absolute: relative/dir",
+                "Path is not absolute: ", "Path is not absolute: ../x",
+                "Path contains traversal: /Library/Caches/../../private",
+                "Path contains traversal: /opt/cache/report..old",
+                "Path contains traversal: /opt/cache/...", "Path is forbidden: /",
+                "Path is forbidden: /usr", "Path is forbidden: /Users",
+                "Path is forbidden: /Applications", "Path contains traversal: /.."}));
+  EXPECT_EQ(screened.rejected[1].path, "");
+  EXPECT_EQ(screened.rejected[3].path, "/Library/Caches/../../private");
+}
+
+TEST(ScreenPaths, NoPrefixTestAndAcceptedPathsKeepOrderAndDuplicates) {
+  const auto screened = screen_paths({"/usr/local/nothing-here", "/Library/Caches",
+                                      "/Applications/Old.app", "relative", "/Library/Caches"},
+                                     FORBIDDEN_PATHS);
+  EXPECT_EQ(screened.accepted, (std::vector<Path>{"/usr/local/nothing-here", "/Library/Caches",
+                                                  "/Applications/Old.app", "/Library/Caches"}));
+  EXPECT_EQ(screened.rejected,
+            (std::vector<ErrorEntry>{{"relative", "Path is not absolute: relative"}}));
+}
+
+TEST(ScreenPaths, OtherSpellingsAndLinksOfARootAreRefusedByIdentity) {
+  ScratchDir dir;
+  std::filesystem::create_directories(dir / "sys/usr/local");
+  std::filesystem::create_directories(dir / "sys/etc");
+  std::filesystem::create_directory_symlink(dir / "sys/usr", dir / "link-to-usr");
+  std::filesystem::create_directory_symlink("sys", dir / "alias");
+  const std::string usr = dir / "sys/usr";
+  // One root is named through a link, one does not exist.
+  const std::string roots_text[] = {usr, dir / "alias/etc", dir / "absent"};
+  const std::string_view roots[] = {roots_text[0], roots_text[1], roots_text[2]};
+  const std::vector<Path> refused = {
+      usr + "/", dir.text() + "/sys//usr", dir.text() + "/./sys/usr", dir / "link-to-usr",
+      dir / "link-to-usr/", dir / "sys/etc//", dir / "alias/etc",
+      // Directories above a root hold it.
+      dir / "sys", dir / "alias", dir.text(), dir.text() + "/", "//", "/",
+      // A root that does not exist is still refused by its text.
+      dir / "absent"};
+  const std::vector<Path> accepted = {dir / "sys/usr/local", dir / "absent/x", dir / "nothing",
+                                      usr + "\0"s};
+  std::vector<Path> all = refused;
+  all.insert(all.end(), accepted.begin(), accepted.end());
+  const auto screened = screen_paths(all, roots);
+  EXPECT_EQ(screened.accepted, accepted);
+  ASSERT_EQ(screened.rejected.size(), refused.size());
+  for (std::size_t i = 0; i < refused.size(); ++i) {
+    EXPECT_EQ(screened.rejected[i], (ErrorEntry{refused[i], "Path is forbidden: " + refused[i]}));
+  }
+}
+
+TEST(ScreenPaths, OnlyExistingRootsTakePartInTheIdentityTest) {
+  ScratchDir dir;
+  std::filesystem::create_directories(dir / "real");
+  const std::string absent = dir / "absent/deeper";
+  const std::string_view roots[] = {absent};
+  // The scratch directory is above a root that does not exist: that makes it nothing special.
+  const auto screened = screen_paths({dir.text(), dir / "real"}, roots);
+  EXPECT_EQ(screened.accepted, (std::vector<Path>{dir.text(), dir / "real"}));
+}
+
+}  // namespace
+}  // namespace sorvik_helper

@@ -1,0 +1,166 @@
+// Directory listing through a handle, with the Linux getdents64 fast path.
+#include "directory_stream.hpp"
+
+#include <fcntl.h>
+
+#include <cstddef>
+#include <cstring>
+#include <utility>
+
+namespace sorvik_lib::cleaner {
+
+using sys::SystemError;
+using sys::UniqueFd;
+
+namespace {
+
+bool is_dot_or_dot_dot(const char* name) {
+  return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+}  // namespace
+
+std::expected<UniqueFd, SystemError> open_directory_at(int dir_fd, const char* name) {
+  int fd;
+  do {
+    fd = ::openat(dir_fd, name, O_RDONLY | O_NOFOLLOW | O_DIRECTORY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return std::unexpected(SystemError::from_errno());
+  return UniqueFd(fd);
+}
+
+#if defined(SORVIK_GETDENTS_LISTING)
+
+namespace {
+
+// Large enough that a directory of a few hundred entries is read in one call, small enough that
+// the bounded number of open streams stays well under a megabyte.
+constexpr std::size_t kBufferSize = 32 * 1024;
+
+}  // namespace
+
+DirectoryStream::DirectoryStream(DirectoryStream&& other) noexcept
+    : fd_(std::move(other.fd_)),
+      buffer_(std::move(other.buffer_)),
+      position_(other.position_),
+      filled_(other.filled_),
+      exhausted_(other.exhausted_) {}
+
+DirectoryStream& DirectoryStream::operator=(DirectoryStream&& other) noexcept {
+  if (this == &other) return *this;
+  fd_ = std::move(other.fd_);
+  buffer_ = std::move(other.buffer_);
+  position_ = other.position_;
+  filled_ = other.filled_;
+  exhausted_ = other.exhausted_;
+  return *this;
+}
+
+std::expected<DirectoryStream, SystemError> DirectoryStream::open(UniqueFd directory) {
+  DirectoryStream stream;
+  stream.fd_ = std::move(directory);
+  stream.buffer_ = std::make_unique_for_overwrite<char[]>(kBufferSize);
+  return stream;
+}
+
+DirectoryStream DirectoryStream::handle_only(UniqueFd directory) {
+  DirectoryStream stream;
+  stream.fd_ = std::move(directory);
+  stream.exhausted_ = true;
+  return stream;
+}
+
+bool DirectoryStream::is_open() const { return fd_.valid(); }
+
+int DirectoryStream::fd() const { return fd_.get(); }
+
+std::expected<std::optional<DirectoryEntry>, SystemError> DirectoryStream::next() {
+  for (;;) {
+    if (position_ >= filled_) {
+      if (exhausted_) return std::nullopt;
+      ssize_t got;
+      do {
+        got = ::getdents64(fd_.get(), buffer_.get(), kBufferSize);
+      } while (got < 0 && errno == EINTR);
+      if (got < 0) return std::unexpected(SystemError::from_errno());
+      position_ = 0;
+      filled_ = static_cast<std::size_t>(got);
+      if (got == 0) {
+        exhausted_ = true;
+        // The buffer is not needed again; a stream kept open only for its handle holds no memory.
+        buffer_.reset();
+        return std::nullopt;
+      }
+    }
+    // Records are read field by field so that nothing relies on the buffer's alignment.
+    const char* record = buffer_.get() + position_;
+    unsigned short length;
+    std::memcpy(&length, record + offsetof(struct dirent64, d_reclen), sizeof length);
+    unsigned char type;
+    std::memcpy(&type, record + offsetof(struct dirent64, d_type), sizeof type);
+    position_ += length;
+    const char* name = record + offsetof(struct dirent64, d_name);
+    if (!is_dot_or_dot_dot(name)) return DirectoryEntry{name, type};
+  }
+}
+
+void DirectoryStream::close() {
+  fd_.reset();
+  buffer_.reset();
+  position_ = filled_ = 0;
+  exhausted_ = false;
+}
+
+#else
+
+DirectoryStream::DirectoryStream(DirectoryStream&& other) noexcept
+    : dir_(std::exchange(other.dir_, nullptr)), bare_(std::move(other.bare_)) {}
+
+DirectoryStream& DirectoryStream::operator=(DirectoryStream&& other) noexcept {
+  if (this == &other) return *this;
+  close();
+  dir_ = std::exchange(other.dir_, nullptr);
+  bare_ = std::move(other.bare_);
+  return *this;
+}
+
+std::expected<DirectoryStream, SystemError> DirectoryStream::open(UniqueFd directory) {
+  DIR* dir = ::fdopendir(directory.get());
+  if (dir == nullptr) return std::unexpected(SystemError::from_errno());
+  (void)directory.release();  // the DIR owns it now and closedir closes it
+  DirectoryStream stream;
+  stream.dir_ = dir;
+  return stream;
+}
+
+DirectoryStream DirectoryStream::handle_only(UniqueFd directory) {
+  DirectoryStream stream;
+  stream.bare_ = std::move(directory);
+  return stream;
+}
+
+bool DirectoryStream::is_open() const { return dir_ != nullptr || bare_.valid(); }
+
+int DirectoryStream::fd() const { return dir_ != nullptr ? ::dirfd(dir_) : bare_.get(); }
+
+std::expected<std::optional<DirectoryEntry>, SystemError> DirectoryStream::next() {
+  if (dir_ == nullptr) return std::nullopt;
+  for (;;) {
+    errno = 0;
+    const struct dirent* entry = ::readdir(dir_);
+    if (entry == nullptr) {
+      if (errno != 0) return std::unexpected(SystemError::from_errno());
+      return std::nullopt;
+    }
+    if (!is_dot_or_dot_dot(entry->d_name)) return DirectoryEntry{entry->d_name, entry->d_type};
+  }
+}
+
+void DirectoryStream::close() {
+  if (dir_ != nullptr) ::closedir(std::exchange(dir_, nullptr));
+  bare_.reset();
+}
+
+#endif
+
+}  // namespace sorvik_lib::cleaner

@@ -1,0 +1,73 @@
+// Listing a directory through a handle: a Linux fast path that reads getdents64 batches into a
+// buffer, and readdir on the handle everywhere else. Neither costs a system call per entry.
+#pragma once
+
+#include <dirent.h>
+
+#include <expected>
+#include <memory>
+#include <optional>
+
+#include "sorvik_lib/sys/system_error.hpp"
+#include "sorvik_lib/sys/unique_fd.hpp"
+
+// The fast path is Linux's; building with SORVIK_PORTABLE_LISTING defined runs the readdir
+// fallback on Linux too, so that the code macOS uses is tested here as well.
+#if defined(__linux__) && !defined(SORVIK_PORTABLE_LISTING)
+#define SORVIK_GETDENTS_LISTING 1
+#endif
+
+namespace sorvik_lib::cleaner {
+
+// One listed entry. `name` stays valid until the stream is read again, moved or closed; `type` is
+// the listing's DT_* value, DT_UNKNOWN where the filesystem does not say.
+struct DirectoryEntry {
+  const char* name;
+  unsigned char type;
+};
+
+// Owns a directory handle and reads its entries in the directory's own order, "." and ".." left
+// out. The handle stays usable for *at() calls while the listing is read.
+class DirectoryStream {
+ public:
+  DirectoryStream() = default;
+  DirectoryStream(DirectoryStream&& other) noexcept;
+  DirectoryStream& operator=(DirectoryStream&& other) noexcept;
+  DirectoryStream(const DirectoryStream&) = delete;
+  DirectoryStream& operator=(const DirectoryStream&) = delete;
+  ~DirectoryStream() { close(); }
+
+  // Takes `directory` over for listing; on failure the handle is closed.
+  [[nodiscard]] static std::expected<DirectoryStream, sys::SystemError> open(
+      sys::UniqueFd directory);
+
+  // Holds `directory` for *at() calls only: its listing reads as already exhausted.
+  [[nodiscard]] static DirectoryStream handle_only(sys::UniqueFd directory);
+
+  [[nodiscard]] bool is_open() const;
+  [[nodiscard]] int fd() const;
+
+  // The next entry, or nullopt once the listing is exhausted.
+  [[nodiscard]] std::expected<std::optional<DirectoryEntry>, sys::SystemError> next();
+
+  // Closes the handle; the stream is empty afterwards.
+  void close();
+
+ private:
+#if defined(SORVIK_GETDENTS_LISTING)
+  sys::UniqueFd fd_;
+  std::unique_ptr<char[]> buffer_;
+  std::size_t position_ = 0;
+  std::size_t filled_ = 0;
+  bool exhausted_ = false;
+#else
+  DIR* dir_ = nullptr;
+  sys::UniqueFd bare_;  // a handle_only stream's handle
+#endif
+};
+
+// openat(dir_fd, name) as a directory, never following a final symbolic link, retried on EINTR.
+[[nodiscard]] std::expected<sys::UniqueFd, sys::SystemError> open_directory_at(int dir_fd,
+                                                                               const char* name);
+
+}  // namespace sorvik_lib::cleaner

@@ -1,0 +1,227 @@
+#include "sorvik_lib/cleaner/tree.hpp"
+
+#include <sys/resource.h>
+
+#include "cleaner_test_support.hpp"
+#include "tree_walk.hpp"
+
+namespace sorvik_lib::cleaner {
+namespace {
+
+using namespace std::string_literals;
+using testing::exists_no_follow;
+using testing::make_dir;
+using testing::make_file;
+using testing::make_link;
+using testing::TempDir;
+
+TEST(TreeSize, SumsApparentLengthsOfRegularFilesOnly) {
+  TempDir dir;
+  make_dir(dir / "t/a/b");
+  make_file(dir / "t/one", 100);
+  make_file(dir / "t/a/two", 20);
+  make_file(dir / "t/a/b/empty", 0);
+  // A sparse file occupies almost nothing but counts its apparent length.
+  make_file(dir / "t/a/b/sparse", 5'000'000'000, true);
+  // Each hard link is its own entry and counts once per link.
+  std::filesystem::create_hard_link(dir / "t/one", dir / "t/a/one-again");
+  ASSERT_EQ(::mkfifo((dir / "t/a/fifo").c_str(), 0600), 0);
+  EXPECT_EQ(tree_size(dir / "t"), 100 + 20 + 5'000'000'000ULL + 100);
+  EXPECT_EQ(tree_size(dir / "t/one"), 100u);
+  EXPECT_EQ(tree_size(dir / "t/a/fifo"), 0u);
+  EXPECT_EQ(tree_size(dir / "missing"), 0u);
+}
+
+TEST(TreeSize, FollowsOnlyALinkAtTheStart) {
+  TempDir dir;
+  make_dir(dir / "outside");
+  make_file(dir / "outside/big", 1000);
+  make_dir(dir / "t");
+  make_file(dir / "t/small", 7);
+  make_link(dir / "outside", dir / "t/link-to-dir");
+  make_link(dir / "outside/big", dir / "t/link-to-file");
+  make_link(dir / "nowhere", dir / "t/dangling");
+  EXPECT_EQ(tree_size(dir / "t"), 7u);
+  make_link(dir / "t", dir / "start-link");
+  EXPECT_EQ(tree_size(dir / "start-link"), 7u);
+  make_link(dir / "outside/big", dir / "file-link");
+  EXPECT_EQ(tree_size(dir / "file-link"), 0u);
+}
+
+TEST(TreeSize, APathWithANulByteNamesNothing) {
+  TempDir dir;
+  make_dir(dir / "t");
+  make_file(dir / "t/f", 10);
+  EXPECT_EQ(tree_size(dir / "t" + "\0/f"s), 0u);
+}
+
+TEST(RemoveTree, RemovesEverythingButNeverWhatLinksPointTo) {
+  TempDir dir;
+  make_dir(dir / "outside/deeper");
+  make_file(dir / "outside/deeper/keep", 3);
+  make_dir(dir / "t/a/b");
+  make_file(dir / "t/a/b/f", 3);
+  make_link(dir / "outside", dir / "t/a/to-dir");
+  make_link(dir / "outside/deeper/keep", dir / "t/to-file");
+  make_link("..", dir / "t/a/b/up");
+  ASSERT_TRUE(remove_tree(dir / "t"));
+  EXPECT_FALSE(exists_no_follow(dir / "t"));
+  EXPECT_TRUE(exists_no_follow(dir / "outside/deeper/keep"));
+}
+
+TEST(RemoveTree, ALinkGivenAsTheTreeIsRemovedAlone) {
+  TempDir dir;
+  make_dir(dir / "target");
+  make_file(dir / "target/f", 3);
+  make_link(dir / "target", dir / "link");
+  ASSERT_TRUE(remove_tree(dir / "link"));
+  EXPECT_FALSE(exists_no_follow(dir / "link"));
+  EXPECT_TRUE(exists_no_follow(dir / "target/f"));
+}
+
+TEST(RemoveTree, AFileIsNotATree) {
+  TempDir dir;
+  make_file(dir / "f", 1);
+  const auto removed = remove_tree(dir / "f");
+  ASSERT_FALSE(removed);
+  EXPECT_EQ(removed.error().message(), "Not a directory (os error 20)");
+  EXPECT_EQ(remove_tree(dir / "missing").error().message(),
+            "No such file or directory (os error 2)");
+}
+
+TEST(RemovePath, FilesLinksAndDirectories) {
+  TempDir dir;
+  make_dir(dir / "target");
+  make_file(dir / "target/f", 3);
+  make_link(dir / "target", dir / "dir-link");
+  make_link(dir / "target/f", dir / "file-link");
+  make_link(dir / "nowhere", dir / "dangling");
+  for (const char* name : {"dir-link", "file-link", "dangling"}) {
+    ASSERT_TRUE(remove_path(dir / name)) << name;
+    EXPECT_FALSE(exists_no_follow(dir / name)) << name;
+  }
+  EXPECT_TRUE(exists_no_follow(dir / "target/f"));
+  ASSERT_TRUE(remove_path(dir / "target"));
+  EXPECT_FALSE(exists_no_follow(dir / "target"));
+}
+
+TEST(RemovePath, APathWithANulByteIsNeverCutShort) {
+  TempDir dir;
+  make_dir(dir / "t");
+  make_file(dir / "t/f", 10);
+  const auto removed = remove_path(dir / "t" + "\0/f"s);
+  ASSERT_FALSE(removed);
+  EXPECT_EQ(removed.error().number(), ENOENT);
+  EXPECT_FALSE(remove_tree(dir / "t" + "\0"s));
+  EXPECT_TRUE(exists_no_follow(dir / "t/f"));
+}
+
+// A chain of `depth` directories named "d" below `top`, with a file of `leaf_bytes` at the bottom
+// and a one-byte file every 1000 levels. Built through handles: the paths are far too long.
+std::uint64_t make_deep_chain(const std::string& top, int depth, std::uint64_t leaf_bytes) {
+  make_dir(top);
+  int fd = ::open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  std::uint64_t total = 0;
+  for (int level = 0; level < depth && fd >= 0; ++level) {
+    if (level % 1000 == 0) {
+      const int file = ::openat(fd, "f", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+      EXPECT_EQ(::write(file, "x", 1), 1);
+      ::close(file);
+      ++total;
+    }
+    EXPECT_EQ(::mkdirat(fd, "d", 0755), 0);
+    const int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ::close(fd);
+    fd = next;
+  }
+  const int leaf = ::openat(fd, "leaf", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  const std::string bytes(leaf_bytes, 'z');
+  EXPECT_EQ(::write(leaf, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  ::close(leaf);
+  ::close(fd);
+  return total + leaf_bytes;
+}
+
+constexpr int kDeepTree = 20'000;
+
+TEST(DeepTree, TwentyThousandLevelsAreMeasuredAndRemoved) {
+  TempDir dir(testing::fast_scratch_directory());
+  const std::uint64_t expected = make_deep_chain(dir / "deep", kDeepTree, 12);
+  EXPECT_EQ(tree_size(dir / "deep"), expected);
+  ASSERT_TRUE(remove_tree(dir / "deep"));
+  EXPECT_FALSE(exists_no_follow(dir / "deep"));
+}
+
+// Lowest descriptor number not in use, which is how many the process holds in practice.
+int lowest_free_descriptor() {
+  const int fd = ::dup(0);
+  ::close(fd);
+  return fd;
+}
+
+// Measures and removes a deep tree in a child whose descriptor limit is `limit`; the exit status
+// says which step went wrong.
+int measure_and_remove_with_limit(const std::string& top, std::uint64_t expected, rlim_t limit) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const struct rlimit rl { limit, limit };
+    if (::setrlimit(RLIMIT_NOFILE, &rl) != 0) ::_exit(2);
+    if (tree_size(top) != expected) ::_exit(3);
+    if (!remove_tree(top)) ::_exit(4);
+    ::_exit(exists_no_follow(top) ? 5 : 0);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+}
+
+TEST(DeepTree, MeasuredAndRemovedWithSixtyFourDescriptors) {
+  TempDir dir(testing::fast_scratch_directory());
+  const std::uint64_t expected = make_deep_chain(dir / "deep", kDeepTree, 5);
+  EXPECT_EQ(measure_and_remove_with_limit(dir / "deep", expected, 64), 0);
+}
+
+TEST(DeepTree, MeasuredAndRemovedWithOnlyThreeDescriptorsToSpare) {
+  // Fewer free descriptors than the walk's own budget: it must give handles back and go on.
+  TempDir dir;
+  const std::uint64_t expected = make_deep_chain(dir / "deep", 200, 5);
+  const auto limit = static_cast<rlim_t>(lowest_free_descriptor() + 3);
+  EXPECT_EQ(measure_and_remove_with_limit(dir / "deep", expected, limit), 0);
+}
+
+// A tree wider and deeper than the descriptor budget with files at every level, so that listings
+// are read ahead when handles are given back: each file must count exactly once.
+TEST(DeepTree, EvictedListingsCountEveryFileOnce) {
+  TempDir dir;
+  std::string level = dir / "wide";
+  std::uint64_t expected = 0;
+  for (std::size_t depth = 0; depth < 3 * kMaxOpenDirectories; ++depth) {
+    make_dir(level + "/side");
+    make_file(level + "/side/s", depth + 1);
+    for (int i = 0; i < 40; ++i) make_file(level + "/f" + std::to_string(i), 3);
+    expected += depth + 1 + 40 * 3;
+    level += "/next";
+  }
+  EXPECT_EQ(tree_size(dir / "wide"), expected);
+  ASSERT_TRUE(remove_tree(dir / "wide"));
+  EXPECT_FALSE(exists_no_follow(dir / "wide"));
+}
+
+TEST(ReopenParent, RefusesADirectoryMovedElsewhere) {
+  TempDir dir;
+  make_dir(dir / "a/b");
+  make_dir(dir / "c");
+  struct stat a_status {};
+  ASSERT_EQ(::stat((dir / "a").c_str(), &a_status), 0);
+  const DirectoryIdentity a{a_status.st_dev, a_status.st_ino};
+  const sys::UniqueFd b(::open((dir / "a/b").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  ASSERT_TRUE(reopen_parent(b.get(), a));
+  // Moved under another parent while its handle is held: ".." now leads somewhere else.
+  std::filesystem::rename(dir / "a/b", dir / "c/b");
+  const auto reopened = reopen_parent(b.get(), a);
+  ASSERT_FALSE(reopened);
+  EXPECT_EQ(reopened.error().number(), ESTALE);
+}
+
+}  // namespace
+}  // namespace sorvik_lib::cleaner
