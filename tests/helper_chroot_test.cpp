@@ -2,10 +2,11 @@
 // the test builds (the helper, its shared libraries, and marked system folders), so that "/",
 // "//" or "/usr/" reach a real helper without ever naming anything of the host.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include <filesystem>
-#include <regex>
+#include <optional>
 #include <sstream>
 
 #include "sorvik_lib/types/wire.hpp"
@@ -21,24 +22,57 @@ using sorvik_lib::types::ErrorEntry;
 const char* const kSystemFolders[] = {"usr", "usr/local", "etc",  "var",
                                       "tmp", "bin",       "home", "root"};
 
+// The absolute library path of one line of ldd's listing ("libx.so => /lib/libx.so (0x...)" or
+// "/lib64/ld-linux-x86-64.so.2 (0x...)"), or nothing for lines without one.
+std::string library_of(std::string_view line) {
+  const auto address = line.find(" (0x");
+  if (address == std::string_view::npos) return {};
+  line = line.substr(0, address);
+  if (const auto arrow = line.find("=> "); arrow != std::string_view::npos) {
+    line = line.substr(arrow + 3);
+  }
+  line.remove_prefix(std::min(line.find_first_not_of(" \t"), line.size()));
+  return line.starts_with('/') ? std::string(line) : std::string();
+}
+
 // Copies the helper and every shared library ldd names into `root`, at the same places. Tells
-// whether the helper carries a sanitizer runtime, which cannot work without /proc.
+// whether the helper carries a sanitizer runtime, which needs /proc.
 void install_helper(const fs::path& root, bool& sanitized) {
   fs::copy_file(kHelperPath, root / "sorvik_helper");
   const auto listed = run("ldd", {kHelperPath});
   ASSERT_TRUE(listed.status.success()) << listed.error;
-  const std::regex library(R"((/[^ \t]+) \(0x)");
   std::istringstream lines(listed.output);
   for (std::string line; std::getline(lines, line);) {
-    std::smatch match;
-    if (!std::regex_search(line, match, library)) continue;
-    const fs::path source = match[1].str();
+    const fs::path source = library_of(line);
+    if (source.empty()) continue;
     if (source.filename().string().find("san.so") != std::string::npos) sanitized = true;
     const fs::path target = root / source.relative_path();
     fs::create_directories(target.parent_path());
     fs::copy_file(source, target, fs::copy_options::overwrite_existing);
   }
 }
+
+// /proc mounted inside the throwaway root for as long as the test runs; unmounted before the
+// root's removal, which must never descend into it.
+class ProcMount {
+ public:
+  explicit ProcMount(const fs::path& root) : target_(root / "proc") {
+    fs::create_directory(target_);
+    mounted_ =
+        ::mount("proc", target_.c_str(), "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) == 0;
+  }
+  ~ProcMount() {
+    if (mounted_) ::umount2(target_.c_str(), MNT_DETACH);
+  }
+  ProcMount(const ProcMount&) = delete;
+  ProcMount& operator=(const ProcMount&) = delete;
+
+  [[nodiscard]] bool mounted() const { return mounted_; }
+
+ private:
+  fs::path target_;
+  bool mounted_ = false;
+};
 
 TEST(HelperChroot, ForbiddenRootsByAnySpellingSurvive) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to build and enter a chroot";
@@ -47,7 +81,12 @@ TEST(HelperChroot, ForbiddenRootsByAnySpellingSurvive) {
   fs::permissions(root, fs::perms(0755));
   bool sanitized = false;
   ASSERT_NO_FATAL_FAILURE(install_helper(root, sanitized));
-  if (sanitized) GTEST_SKIP() << "a sanitizer runtime needs /proc, which the throwaway root lacks";
+  std::optional<ProcMount> proc;
+  if (sanitized) {
+    proc.emplace(root);
+    if (!proc->mounted())
+      GTEST_SKIP() << "a sanitizer runtime needs /proc, which cannot be mounted";
+  }
   write_file(root / "marker", "root");
   for (const char* folder : kSystemFolders) {
     fs::create_directories(root / folder);
