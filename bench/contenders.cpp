@@ -94,9 +94,10 @@ std::string check_helper_result(std::string_view output, const std::string& tree
   const auto result = sorvik_lib::types::decode_result(output);
   if (!result) return "the helper's output is not a result: " + result.error().message;
   const auto reencoded = sorvik_lib::types::encode_result(*result);
-  if (!reencoded || reencoded->size() != output.size()) {
+  if (!reencoded) return "the helper's result holds a path that is not valid UTF-8";
+  if (reencoded->size() != output.size()) {
     return fmt::format("the helper wrote {} bytes beyond its result",
-                       output.size() - (reencoded ? reencoded->size() : 0));
+                       output.size() - reencoded->size());
   }
   std::vector<std::string> problems;
   if (result->removed != std::vector<std::string>{tree}) {

@@ -9,6 +9,7 @@
 
 #include <CLI/CLI.hpp>
 #include <csignal>
+#include <functional>
 #include <optional>
 
 #include "contenders.hpp"
@@ -26,7 +27,7 @@ using namespace sorvik_bench;
 struct Options {
   int runs = 5;
   int disk_runs = 3;
-  int startup_runs = 300;
+  int startup_runs = 200;
   int missing_runs = 3;
   std::size_t missing_paths = 1'000'000;
   std::vector<std::string> trees = {"wide", "small", "deep", "mixed"};
@@ -114,23 +115,36 @@ int run(const Options& options) {
     report += fmt::format("{}: {} runs of {} under {}\n", location.name, location.runs, trees,
                           location.scratch->path());
   }
+  std::string timings;
+  const auto timed = [&](std::string_view section, const std::function<std::string()>& body) {
+    const double section_started = now_seconds();
+    report += "\n" + body();
+    timings += fmt::format("{} {:.0f} s, ", section, now_seconds() - section_started);
+  };
   if (wanted(options.sections, "startup")) {
-    report += "\n" + render_startup(run_startup_bench(*tools, options.startup_runs, work->path()));
+    timed("start-up", [&] {
+      return render_startup(run_startup_bench(*tools, options.startup_runs, work->path()));
+    });
   }
   if (wanted(options.sections, "missing")) {
-    report += "\n" + render_missing_paths(run_missing_paths_bench(
-                         *tools, options.missing_paths, options.missing_runs, work->path()));
+    timed("missing paths", [&] {
+      return render_missing_paths(run_missing_paths_bench(*tools, options.missing_paths,
+                                                          options.missing_runs, work->path()));
+    });
   }
   if (wanted(options.sections, "syscalls") && !locations.empty()) {
-    report += "\n" + render_syscalls(count_syscalls(*tools, locations.front(), work->path()));
+    timed("system calls",
+          [&] { return render_syscalls(count_syscalls(*tools, locations.front(), work->path())); });
   }
   if (wanted(options.sections, "trees")) {
-    TreeBenchPlan plan;
-    plan.locations = locations;
-    plan.work = work->path();
-    report += "\n" + render_tree_table(run_tree_bench(*tools, plan));
+    timed("trees", [&] {
+      TreeBenchPlan plan;
+      plan.locations = locations;
+      plan.work = work->path();
+      return render_tree_table(run_tree_bench(*tools, plan));
+    });
   }
-  report += fmt::format("\ntotal time {:.0f} s\n", now_seconds() - started);
+  report += fmt::format("\nTime taken: {}total {:.0f} s\n", timings, now_seconds() - started);
   fmt::print("{}", report);
   return 0;
 }
