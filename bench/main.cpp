@@ -35,6 +35,7 @@ struct Options {
   // goes) and varies tenfold from run to run, so only `small` runs there by default: one run of
   // `wide` alone takes minutes, and `mixed` often some fifteen seconds a contender.
   std::vector<std::string> disk_trees = {"small"};
+  double disk_budget = 120;
   std::vector<std::string> locations = {"tmpfs", "disk"};
   std::vector<std::string> sections = {"trees", "syscalls", "startup", "missing"};
   bool quick = false;
@@ -96,7 +97,8 @@ int run(const Options& options) {
                       scratches[i] / "outside",
                       disk,
                       {},
-                      disk ? options.disk_runs : options.runs};
+                      disk ? options.disk_runs : options.runs,
+                      disk ? options.disk_budget : 0};
     for (const auto& name : disk ? options.disk_trees : options.trees) {
       location.trees.push_back(*parse_tree_kind(name));
     }
@@ -163,6 +165,10 @@ int main(int argc, char** argv) {
   app.add_option("--disk-runs", options.disk_runs, "timed runs per tree and contender on the disk")
       ->check(CLI::PositiveNumber)
       ->capture_default_str();
+  app.add_option("--disk-budget", options.disk_budget,
+                 "seconds after which no further run of a tree on the disk starts (0: none)")
+      ->check(CLI::NonNegativeNumber)
+      ->capture_default_str();
   app.add_option("--startup-runs", options.startup_runs, "start-up runs of each program")
       ->check(CLI::PositiveNumber)
       ->capture_default_str();
@@ -192,8 +198,9 @@ int main(int argc, char** argv) {
   app.add_flag(
       "--quick", options.quick,
       "one run per tree, 50 start-up runs, one missing-paths run: a smoke test, not figures");
-  app.add_flag("--full", options.full,
-               "every tree on the disk too, with as many runs as on tmpfs (an hour or more here)");
+  app.add_flag(
+      "--full", options.full,
+      "every tree on the disk too, with as many runs as on tmpfs (half an hour or more here)");
   app.add_option("--helper", options.helper, "the helper to time")->capture_default_str();
   app.add_option("--floor", options.floor, "the two-stat floor program")->capture_default_str();
   app.add_option("--disk-dir", options.disk_dir, "a folder on the disk for the disk trees")
@@ -205,6 +212,7 @@ int main(int argc, char** argv) {
   if (options.full) {
     options.disk_trees = options.trees;
     options.disk_runs = options.runs;
+    options.disk_budget = 0;
   }
   if (options.quick) {
     options.runs = 1;

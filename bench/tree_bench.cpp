@@ -3,6 +3,7 @@
 
 #include <fmt/format.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +17,12 @@ namespace {
 // Below this many descriptors a walk must close directories to go deeper; the deep tree is made
 // to test exactly that, for every contender alike.
 constexpr rlim_t kDeepOpenFilesLimit = 64;
+
+double now_seconds() {
+  timespec time{};
+  ::clock_gettime(CLOCK_MONOTONIC, &time);
+  return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) * 1e-9;
+}
 
 bool exists(const std::string& path) {
   struct stat status {};
@@ -66,7 +73,8 @@ std::vector<TreeResult> run_tree_bench(const Tools& tools, const TreeBenchPlan& 
   for (const TreeKind kind : {TreeKind::Wide, TreeKind::Small, TreeKind::Deep, TreeKind::Mixed}) {
     for (const Location& location : plan.locations) {
       if (std::ranges::find(location.trees, kind) == location.trees.end()) continue;
-      TreeResult result{kind, location.name, {}, {}, {}};
+      TreeResult result{kind, location.name, {}, {}, {}, {}};
+      const double started = now_seconds();
       for (const Contender contender : kAllContenders)
         result.contenders.push_back({contender, {}, {}});
       for (int run = 0; run < location.runs && result.failure.empty(); ++run) {
@@ -90,6 +98,13 @@ std::vector<TreeResult> run_tree_bench(const Tools& tools, const TreeBenchPlan& 
           samples.seconds.push_back(outcome->seconds);
           samples.problems.push_back(std::move(outcome->problem));
         }
+        const double spent = now_seconds() - started;
+        if (location.budget_seconds > 0 && spent > location.budget_seconds &&
+            run + 1 < location.runs) {
+          result.cut_short = fmt::format("{} of {} runs: the time budget of {:.0f} s was spent",
+                                         run + 1, location.runs, location.budget_seconds);
+          break;
+        }
       }
       results.push_back(std::move(result));
     }
@@ -109,6 +124,10 @@ std::string render_tree_table(const std::vector<TreeResult>& results) {
       shapes += fmt::format(
           "  {:<6} {}{}\n", tree_name(result.kind), describe_count(result.count),
           result.kind == TreeKind::Deep ? "; every contender runs with at most 64 open files" : "");
+    }
+    if (!result.cut_short.empty()) {
+      notes += fmt::format("  {} on {}: {}\n", tree_name(result.kind), result.location,
+                           result.cut_short);
     }
     if (!result.failure.empty()) {
       notes += fmt::format("  {} on {}: stopped: {}\n", tree_name(result.kind), result.location,

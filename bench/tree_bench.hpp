@@ -19,6 +19,9 @@ struct Location {
   bool sync_before = false;  // flush the disk before each timed run
   std::vector<TreeKind> trees;
   int runs = 5;
+  // Once a tree's runs here have taken this long, no further run is started (0: no limit). The
+  // first run always completes, so every contender has at least one figure.
+  double budget_seconds = 0;
 };
 
 struct ContenderSamples {
@@ -32,7 +35,8 @@ struct TreeResult {
   std::string location;
   TreeCount count;
   std::vector<ContenderSamples> contenders;
-  std::string failure;  // the harness itself could not go on with this tree
+  std::string failure;    // the harness itself could not go on with this tree
+  std::string cut_short;  // why fewer runs were made than planned
 };
 
 struct TreeBenchPlan {
