@@ -85,17 +85,17 @@ class OpenFilesLimit {
 
 }  // namespace
 
-std::expected<ChildOutcome, SystemError> run_child(const ChildSpec& spec) {
-  if (spec.arguments.empty()) return std::unexpected(SystemError(EINVAL));
+std::expected<ChildOutcome, SystemError> run_child(const ChildLaunch& launch) {
+  if (launch.arguments.empty()) return std::unexpected(SystemError(EINVAL));
   std::vector<char*> argv;
-  for (const auto& argument : spec.arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  for (const auto& argument : launch.arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
 
   SpawnSetup setup;
   if (int r = reset_signals(setup.attributes()); r != 0) return std::unexpected(SystemError(r));
   UniqueFd feed_read, feed_write, feed_source;
-  if (spec.input_through_pipe) {
-    const int source = ::open(spec.input_path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (launch.input_through_pipe) {
+    const int source = ::open(launch.input_path.c_str(), O_RDONLY | O_CLOEXEC);
     if (source < 0) return std::unexpected(SystemError::from_errno());
     feed_source = UniqueFd(source);
     int fds[2];
@@ -105,18 +105,18 @@ std::expected<ChildOutcome, SystemError> run_child(const ChildSpec& spec) {
     if (int r = ::posix_spawn_file_actions_adddup2(setup.actions(), feed_read.get(), 0); r != 0) {
       return std::unexpected(SystemError(r));
     }
-  } else if (int r = ::posix_spawn_file_actions_addopen(setup.actions(), 0, spec.input_path.c_str(),
-                                                        O_RDONLY, 0);
+  } else if (int r = ::posix_spawn_file_actions_addopen(setup.actions(), 0,
+                                                        launch.input_path.c_str(), O_RDONLY, 0);
              r != 0) {
     return std::unexpected(SystemError(r));
   }
   const int output_flags = O_WRONLY | O_CREAT | O_TRUNC;
-  if (int r = ::posix_spawn_file_actions_addopen(setup.actions(), 1, spec.output_path.c_str(),
+  if (int r = ::posix_spawn_file_actions_addopen(setup.actions(), 1, launch.output_path.c_str(),
                                                  output_flags, 0644);
       r != 0) {
     return std::unexpected(SystemError(r));
   }
-  if (int r = ::posix_spawn_file_actions_addopen(setup.actions(), 2, spec.error_path.c_str(),
+  if (int r = ::posix_spawn_file_actions_addopen(setup.actions(), 2, launch.error_path.c_str(),
                                                  output_flags, 0644);
       r != 0) {
     return std::unexpected(SystemError(r));
@@ -125,14 +125,14 @@ std::expected<ChildOutcome, SystemError> run_child(const ChildSpec& spec) {
   pid_t pid = 0;
   double started = 0;
   {
-    const OpenFilesLimit limit(spec.open_files_limit);
+    const OpenFilesLimit limit(launch.open_files_limit);
     started = now_seconds();
     const int spawned =
         ::posix_spawn(&pid, argv[0], setup.actions(), setup.attributes(), argv.data(), environ);
     if (spawned != 0) return std::unexpected(SystemError(spawned));
   }
   feed_read.reset();
-  if (spec.input_through_pipe) {
+  if (launch.input_through_pipe) {
     // A child that stops reading early is its own business: EPIPE ends the feeding, nothing more.
     std::array<char, 64 * 1024> chunk;
     for (;;) {

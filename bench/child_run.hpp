@@ -21,7 +21,7 @@
 
 namespace sorvik_bench {
 
-struct ChildSpec {
+struct ChildLaunch {
   // arguments[0] is the program's absolute path: no search of PATH inside the timed span.
   std::vector<std::string> arguments;
   std::string input_path = "/dev/null";
@@ -41,7 +41,7 @@ struct ChildOutcome {
 };
 
 [[nodiscard]] std::expected<ChildOutcome, sorvik_lib::sys::SystemError> run_child(
-    const ChildSpec& spec);
+    const ChildLaunch& launch);
 
 // Runs `work` in a forked child and returns what it returned, so that whatever memory it needs
 // never counts towards the harness's own peak. An error text when the child fails.

@@ -34,9 +34,9 @@ bool exists(const std::string& path) {
 }
 
 // Runs one child and adds its time; a failure to start or a bad status becomes a problem.
-void run_step(const std::string& label, const ChildSpec& spec, RunOutcome& outcome,
+void run_step(const std::string& label, const ChildLaunch& launch, RunOutcome& outcome,
               std::vector<std::string>& problems) {
-  const auto ran = run_child(spec);
+  const auto ran = run_child(launch);
   if (!ran) {
     problems.push_back(fmt::format("{} could not be run: {}", label, ran.error().message()));
     return;
@@ -118,39 +118,39 @@ std::string check_helper_result(std::string_view output, const std::string& tree
 RunOutcome run_contender(Contender contender, const Tools& tools, const RunSetup& setup) {
   RunOutcome outcome;
   std::vector<std::string> problems;
-  ChildSpec spec;
-  spec.open_files_limit = setup.open_files_limit;
+  ChildLaunch launch;
+  launch.open_files_limit = setup.open_files_limit;
   switch (contender) {
     case Contender::DuThenRm: {
-      spec.arguments = {tools.du, "-sb", setup.tree};
-      run_step("du -sb", spec, outcome, problems);
+      launch.arguments = {tools.du, "-sb", setup.tree};
+      run_step("du -sb", launch, outcome, problems);
       if (problems.empty()) {
-        spec.arguments = {tools.rm, "-rf", setup.tree};
-        run_step("rm -rf", spec, outcome, problems);
+        launch.arguments = {tools.rm, "-rf", setup.tree};
+        run_step("rm -rf", launch, outcome, problems);
       }
       break;
     }
     case Contender::Rm:
-      spec.arguments = {tools.rm, "-rf", setup.tree};
-      run_step("rm -rf", spec, outcome, problems);
+      launch.arguments = {tools.rm, "-rf", setup.tree};
+      run_step("rm -rf", launch, outcome, problems);
       break;
     case Contender::FindDelete:
-      spec.arguments = {tools.find, setup.tree, "-delete"};
-      run_step("find -delete", spec, outcome, problems);
+      launch.arguments = {tools.find, setup.tree, "-delete"};
+      run_step("find -delete", launch, outcome, problems);
       break;
     case Contender::Helper: {
-      spec.input_path = setup.work + "/request";
-      spec.output_path = setup.work + "/result";
-      spec.error_path = setup.work + "/errors";
-      if (auto written = write_file(spec.input_path, request_for(setup.tree)); !written) {
+      launch.input_path = setup.work + "/request";
+      launch.output_path = setup.work + "/result";
+      launch.error_path = setup.work + "/errors";
+      if (auto written = write_file(launch.input_path, request_for(setup.tree)); !written) {
         problems.push_back("the request could not be written: " + written.error().message());
         break;
       }
-      spec.arguments = {tools.helper};
-      run_step("the helper", spec, outcome, problems);
+      launch.arguments = {tools.helper};
+      run_step("the helper", launch, outcome, problems);
       if (!problems.empty()) break;
-      const auto output = sorvik_lib::sys::read_file(spec.output_path.c_str());
-      const auto errors = sorvik_lib::sys::read_file(spec.error_path.c_str());
+      const auto output = sorvik_lib::sys::read_file(launch.output_path.c_str());
+      const auto errors = sorvik_lib::sys::read_file(launch.error_path.c_str());
       if (!output) {
         problems.push_back("the helper's output could not be read: " + output.error().message());
         break;

@@ -33,8 +33,8 @@ std::string build_request(const std::string& work, std::size_t paths) {
   return encoded ? std::move(*encoded) : std::string();
 }
 
-void record(ProgramSamples& samples, const ChildSpec& spec) {
-  const auto ran = run_child(spec);
+void record(ProgramSamples& samples, const ChildLaunch& launch) {
+  const auto ran = run_child(launch);
   std::string problem;
   if (!ran) {
     problem = "could not be run: " + ran.error().message();
@@ -45,7 +45,7 @@ void record(ProgramSamples& samples, const ChildSpec& spec) {
   }
   if (problem.empty()) {
     // Every path is missing, so the one right answer is the empty result.
-    const auto output = sorvik_lib::sys::read_file(spec.output_path.c_str());
+    const auto output = sorvik_lib::sys::read_file(launch.output_path.c_str());
     if (!output || *output != std::string(24, '\0'))
       problem = "did not answer with the empty result";
   }
@@ -75,17 +75,17 @@ MissingPathsResult run_missing_paths_bench(const Tools& tools, std::size_t paths
     return result;
   }
   result.request_bytes = std::stoull(*built);
-  ChildSpec floor;
+  ChildLaunch floor;
   floor.arguments = {tools.floor};
   floor.input_path = request_path;
   floor.output_path = work + "/missing-floor-result";
-  ChildSpec helper;
+  ChildLaunch helper;
   helper.arguments = {tools.helper};
   helper.input_path = request_path;
   helper.output_path = work + "/missing-helper-result";
-  ChildSpec helper_piped = helper;
+  ChildLaunch helper_piped = helper;
   helper_piped.input_through_pipe = true;
-  ChildSpec idle;
+  ChildLaunch idle;
   idle.arguments = {tools.cat, "/dev/null"};
   idle.output_path = work + "/missing-idle-result";
   result.programs = {{"two-stat floor (C), request file on stdin", {}, {}, 0, {}},

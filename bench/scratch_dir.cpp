@@ -52,9 +52,9 @@ ScratchDir::~ScratchDir() {
   if (slash == std::string::npos || path_.compare(slash + 1, 13, "sorvik-bench-") != 0) return;
   const auto rm = find_program("rm");
   if (!rm) return;
-  ChildSpec spec;
-  spec.arguments = {*rm, "-rf", "--", path_};
-  (void)run_child(spec);
+  ChildLaunch launch;
+  launch.arguments = {*rm, "-rf", "--", path_};
+  (void)run_child(launch);
 }
 
 std::expected<void, std::string> ScratchDir::remove_inside(const std::string& path) const {
@@ -67,9 +67,9 @@ std::expected<void, std::string> ScratchDir::remove_inside(const std::string& pa
   if (::lstat(path.c_str(), &status) != 0 && errno == ENOENT) return {};
   const auto rm = find_program("rm");
   if (!rm) return std::unexpected(std::string("rm not found on PATH"));
-  ChildSpec spec;
-  spec.arguments = {*rm, "-rf", "--", path};
-  const auto outcome = run_child(spec);
+  ChildLaunch launch;
+  launch.arguments = {*rm, "-rf", "--", path};
+  const auto outcome = run_child(launch);
   if (!outcome) return std::unexpected("rm -rf " + path + ": " + outcome.error().message());
   if (!outcome->status.success()) {
     return std::unexpected("rm -rf " + path + ": " + outcome->status.to_string());

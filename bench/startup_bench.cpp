@@ -28,11 +28,11 @@ void note(StartupResult& result, std::string problem) {
 
 StartupResult run_startup_bench(const Tools& tools, int runs, const std::string& work) {
   StartupResult result;
-  ChildSpec helper;
+  ChildLaunch helper;
   helper.arguments = {tools.helper};
   helper.input_path = work + "/startup-request";
   helper.output_path = work + "/startup-result";
-  ChildSpec cat;
+  ChildLaunch cat;
   cat.arguments = {tools.cat, "/dev/null"};
   cat.input_path = "/dev/null";
   cat.output_path = work + "/startup-cat";

@@ -25,14 +25,14 @@ bool exists(const std::string& path) {
   return ::lstat(path.c_str(), &status) == 0;
 }
 
-// Runs `spec` under strace and returns the summary's columns; the child's own problems (bad
+// Runs `launch` under strace and returns the summary's columns; the child's own problems (bad
 // status, the tree left behind) are noted in the column.
-SyscallColumn trace(const Tools& tools, std::string label, ChildSpec spec,
+SyscallColumn trace(const Tools& tools, std::string label, ChildLaunch launch,
                     const std::string& summary_path) {
   std::vector<std::string> arguments = {*tools.strace, "-c", "-f", "-o", summary_path, "--"};
-  arguments.insert(arguments.end(), spec.arguments.begin(), spec.arguments.end());
-  spec.arguments = std::move(arguments);
-  const auto ran = run_child(spec);
+  arguments.insert(arguments.end(), launch.arguments.begin(), launch.arguments.end());
+  launch.arguments = std::move(arguments);
+  const auto ran = run_child(launch);
   const auto summary = sorvik_lib::sys::read_file(summary_path.c_str());
   SyscallColumn column =
       parse_strace_summary(std::move(label), summary ? std::string_view(*summary) : "");
@@ -104,11 +104,11 @@ SyscallResult count_syscalls(const Tools& tools, const Location& location,
     result.failure = first.error();
     return result;
   }
-  ChildSpec spec;
-  spec.arguments = {tools.du, "-sb", *first};
-  result.columns.push_back(trace(tools, "du -sb", spec, summary_path));
-  spec.arguments = {tools.rm, "-rf", *first};
-  result.columns.push_back(trace(tools, "rm -rf", spec, summary_path));
+  ChildLaunch launch;
+  launch.arguments = {tools.du, "-sb", *first};
+  result.columns.push_back(trace(tools, "du -sb", launch, summary_path));
+  launch.arguments = {tools.rm, "-rf", *first};
+  result.columns.push_back(trace(tools, "rm -rf", launch, summary_path));
   finish(result.columns.back(), *first, true);
   SyscallColumn both;
   both.label = "du + rm";
@@ -123,8 +123,8 @@ SyscallResult count_syscalls(const Tools& tools, const Location& location,
     result.failure = second.error();
     return result;
   }
-  spec.arguments = {tools.find, *second, "-delete"};
-  result.columns.push_back(trace(tools, "find -delete", spec, summary_path));
+  launch.arguments = {tools.find, *second, "-delete"};
+  result.columns.push_back(trace(tools, "find -delete", launch, summary_path));
   finish(result.columns.back(), *second, true);
 
   auto third = fresh_tree("strace-helper");
@@ -133,18 +133,18 @@ SyscallResult count_syscalls(const Tools& tools, const Location& location,
     return result;
   }
   const auto counted = count_tree(*third);
-  spec.arguments = {tools.helper};
-  spec.input_path = work + "/strace-request";
-  spec.output_path = work + "/strace-result";
-  if (auto written = write_file(spec.input_path, request_for(*third)); !written) {
+  launch.arguments = {tools.helper};
+  launch.input_path = work + "/strace-request";
+  launch.output_path = work + "/strace-result";
+  if (auto written = write_file(launch.input_path, request_for(*third)); !written) {
     result.failure = "the request could not be written: " + written.error().message();
     return result;
   }
-  result.columns.push_back(trace(tools, "sorvik_helper", spec, summary_path));
+  result.columns.push_back(trace(tools, "sorvik_helper", launch, summary_path));
   auto& helper_column = result.columns.back();
   finish(helper_column, *third, true);
   if (helper_column.problem.empty() || helper_column.problem == "did not remove the tree") {
-    const auto output = sorvik_lib::sys::read_file(spec.output_path.c_str());
+    const auto output = sorvik_lib::sys::read_file(launch.output_path.c_str());
     const std::string checked =
         output ? check_helper_result(*output, *third, counted ? counted->bytes : 0)
                : std::string("its output could not be read");
@@ -156,8 +156,8 @@ SyscallResult count_syscalls(const Tools& tools, const Location& location,
   // The fixed cost of a run, to set against the per-entry figures.
   const auto empty_request = sorvik_lib::types::encode_request(
       sorvik_lib::types::SidecarRequest(sorvik_lib::types::ElevatedCleanRequest{}));
-  if (empty_request && write_file(spec.input_path, *empty_request)) {
-    result.columns.push_back(trace(tools, "helper start-up", spec, summary_path));
+  if (empty_request && write_file(launch.input_path, *empty_request)) {
+    result.columns.push_back(trace(tools, "helper start-up", launch, summary_path));
   }
   return result;
 }
