@@ -3,10 +3,12 @@ JOBS ?= 2
 RELEASE_DIR := build
 DEBUG_DIR := build/debug
 ASAN_DIR := build/asan
+BENCH_DIR := build/bench
+BENCH_ARGS ?=
 FUZZ_DIR := build/fuzz
 FUZZ_SECONDS ?= 60
 
-.PHONY: demo test fuzz deps deps-test release debug asan clean
+.PHONY: demo test fuzz bench deps deps-test release debug asan clean
 
 demo: deps release
 	scripts/demo $(RELEASE_DIR)/bin
@@ -37,6 +39,15 @@ fuzz:
 	  -DSORVIK_FUZZ=ON -DSORVIK_SANITIZE=ON -DSORVIK_BUILD_TESTS=OFF
 	cmake --build $(FUZZ_DIR) -j$(JOBS) --target fuzz_targets
 	scripts/fuzz $(FUZZ_DIR) $(FUZZ_SECONDS)
+
+# Speed against the standard tools: the codec micro-benchmarks, then the harness's report.
+# Options go through BENCH_ARGS, e.g. `make bench BENCH_ARGS=--quick`.
+bench:
+	scripts/install-deps build bench
+	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release -DSORVIK_BUILD_TESTS=OFF -DSORVIK_BUILD_BENCH=ON
+	cmake --build $(BENCH_DIR) -j$(JOBS)
+	$(BENCH_DIR)/bin/sorvik_codec_bench
+	$(BENCH_DIR)/bin/sorvik_bench $(BENCH_ARGS)
 
 asan:
 	cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSORVIK_WERROR=ON -DSORVIK_SANITIZE=ON
