@@ -40,8 +40,9 @@ json error_entry(const std::string& path, const std::string& message) {
 }
 
 // The document as `sorvik result --json` prints a result: the record's own field names.
-json result_json(const std::vector<std::string>& removed, json errors, std::uint64_t bytes) {
-  return {{"removed", removed}, {"errors", std::move(errors)}, {"bytesFreed", bytes}};
+json result_json(const std::vector<std::string>& removed, const std::vector<json>& errors,
+                 std::uint64_t bytes) {
+  return {{"removed", removed}, {"errors", errors}, {"bytesFreed", bytes}};
 }
 
 class CliClean : public testing::Test {
@@ -69,7 +70,7 @@ TEST_F(CliClean, RemovesAndAnswersWithTheResultAsJson) {
   EXPECT_EQ(run.status.value, 0);
   EXPECT_EQ(parse(run), result_json({path("cache"), path("report.log"),
                                      path("odd\xef\xbf\xbd\nname"), path("kept")},
-                                    json::array(), 1200 + 800 + 5000 + 7 + 300 + 30));
+                                    {}, 1200 + 800 + 5000 + 7 + 300 + 30));
   EXPECT_FALSE(exists_no_follow(dir_ / "cache"));
   EXPECT_FALSE(exists_no_follow(dir_ / "report.log"));
   EXPECT_FALSE(exists_no_follow(odd_name));
@@ -81,8 +82,7 @@ TEST_F(CliClean, DryRunMeasuresAndDeletesNothing) {
   const auto run =
       clean_in(dir_.path(), {"--dry-run", path("cache"), path("kept"), "--keep", path("kept")});
   EXPECT_EQ(run.status.value, 0);
-  EXPECT_EQ(parse(run),
-            result_json({path("cache"), path("kept")}, json::array(), 1200 + 800 + 300 + 30));
+  EXPECT_EQ(parse(run), result_json({path("cache"), path("kept")}, {}, 1200 + 800 + 300 + 30));
   EXPECT_EQ(read_file(dir_ / "cache/blobs/one.bin"), std::string(1200, 'x'));
   EXPECT_TRUE(exists_no_follow(dir_ / "kept/sub/entry.tmp"));
   EXPECT_TRUE(exists_no_follow(dir_ / "kept/top.tmp"));
@@ -127,7 +127,7 @@ TEST_F(CliClean, AFailureOfTheCleanerIsExitOne) {
 TEST_F(CliClean, JsonAskedForIsTheSameDocument) {
   const auto run = clean_in(dir_.path(), {"--json", path("report.log")});
   EXPECT_EQ(run.status.value, 0);
-  EXPECT_EQ(parse(run), result_json({path("report.log")}, json::array(), 5000));
+  EXPECT_EQ(parse(run), result_json({path("report.log")}, {}, 5000));
 }
 
 TEST_F(CliClean, BadUsageIsExitTwoAndTouchesNothing) {
