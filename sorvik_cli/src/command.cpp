@@ -2,8 +2,11 @@
 #include "command.hpp"
 
 #include <fmt/format.h>
+#include <unistd.h>
 
 #include <cstdio>
+
+#include "sorvik_lib/sys/io.hpp"
 
 namespace sorvik_cli {
 
@@ -11,5 +14,16 @@ int report_usage_error(std::string_view message) {
   fmt::print(stderr, "sorvik: {}\n", message);
   return kExitUsage;
 }
+
+int report_failure(std::string_view message) {
+  fmt::print(stderr, "sorvik: {}\n", message);
+  return kExitWorkFailed;
+}
+
+std::string help_footer(std::string_view details) {
+  return fmt::format("{}\n\n{}", details, kExitStatusHelp);
+}
+
+void print_out(std::string_view text) { (void)sorvik_lib::sys::write_all(STDOUT_FILENO, text); }
 
 }  // namespace sorvik_cli

@@ -1,8 +1,10 @@
-// What every subcommand of the `sorvik` tool shares: how it registers, and its exit statuses.
+// What every subcommand of the `sorvik` tool shares: how it registers, its exit statuses, and
+// where its output goes.
 #pragma once
 
 #include <CLI/CLI.hpp>
 #include <functional>
+#include <string>
 #include <string_view>
 
 namespace sorvik_cli {
@@ -12,10 +14,26 @@ inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitWorkFailed = 1;  // the work ran and reported errors
 inline constexpr int kExitUsage = 2;       // bad usage or bad input
 
+// The footer of every --help text.
+inline constexpr const char* kExitStatusHelp =
+    "Exit status: 0 all good, 1 the work reported errors, 2 bad usage or input.\n"
+    "Output for people and documents for scripts go to standard output; diagnostics go to\n"
+    "standard error.";
+
+// A --help footer: `details` about the subcommand, then the exit statuses.
+[[nodiscard]] std::string help_footer(std::string_view details);
+
 // Set by the subcommand that was chosen on the command line; run after parsing.
 using CommandAction = std::function<int()>;
 
 // Prints "sorvik: {message}" on standard error and returns kExitUsage.
 int report_usage_error(std::string_view message);
+
+// Prints "sorvik: {message}" on standard error and returns kExitWorkFailed.
+int report_failure(std::string_view message);
+
+// Writes `text` to standard output as it is. A reader that went away is no reason to fail the
+// work that was done, so write errors are ignored.
+void print_out(std::string_view text);
 
 }  // namespace sorvik_cli

@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "docker_command.hpp"
 #include "sorvik_lib/sys/io.hpp"
 #include "sorvik_lib/sys/unique_fd.hpp"
 #include "sorvik_lib/types/wire.hpp"
@@ -52,11 +53,15 @@ int write_request(const SidecarRequest& request, const std::string& output_file)
 void add_request_command(CLI::App& app, CommandAction& action) {
   auto* request = app.add_subcommand("request", "Write an encoded request for the helper");
   request->require_subcommand(1);
+  request->footer(kExitStatusHelp);
   auto options = std::make_shared<RequestOptions>();
 
   auto* clean = request->add_subcommand("clean", "An elevated clean of absolute PATHs");
   clean->add_option("paths", options->paths, "Paths to delete")->required();
-  clean->add_option("--keep", options->keep, "A directory to empty rather than remove");
+  // One DIR per --keep, so that a path after it is never taken for a second kept root.
+  clean->add_option("--keep", options->keep, "A directory to empty rather than remove")
+      ->allow_extra_args(false);
+  clean->footer(kExitStatusHelp);
   clean->add_option("-o,--output", options->output_file, "Write to FILE instead of stdout");
   clean->callback([options, &action] {
     action = [options] {
@@ -70,9 +75,9 @@ void add_request_command(CLI::App& app, CommandAction& action) {
   auto* docker = request->add_subcommand("docker", "A managed clean of docker's caches");
   docker
       ->add_option("options", options->docker_options,
-                   "Cleanup options: dangling_images, build_cache, stopped_containers, "
-                   "all_unused_images, unused_volumes")
+                   std::string("Cleanup options: ") + kDockerOptionIds)
       ->required();
+  docker->footer(kExitStatusHelp);
   docker->add_option("-o,--output", options->output_file, "Write to FILE instead of stdout");
   docker->callback([options, &action] {
     action = [options] {

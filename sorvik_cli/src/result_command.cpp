@@ -49,6 +49,7 @@ void add_result_command(CLI::App& app, CommandAction& action) {
   auto* result = app.add_subcommand("result", "Decode an encoded result and print it");
   result->add_option("file", options->input_file, "The encoded result (stdin when absent or -)");
   result->add_flag("--json", options->json, "Print JSON with the record's field names");
+  result->footer(kExitStatusHelp);
   result->callback([options, &action] { action = [options] { return print_result(*options); }; });
 }
 

@@ -3,6 +3,7 @@
 
 #include <fmt/format.h>
 
+#include "display_text.hpp"
 #include "human_units.hpp"
 #include "sorvik_lib/types/utf8.hpp"
 
@@ -25,10 +26,10 @@ nlohmann::json result_to_json(const sorvik_lib::types::CleanResult& result) {
 
 std::string format_result(const sorvik_lib::types::CleanResult& result) {
   std::string out = fmt::format("removed: {}\n", result.removed.size());
-  for (const auto& path : result.removed) out += fmt::format("  {}\n", to_utf8_lossy(path));
+  for (const auto& path : result.removed) out += fmt::format("  {}\n", displayable(path));
   out += fmt::format("errors: {}\n", result.errors.size());
   for (const auto& entry : result.errors) {
-    out += fmt::format("  {}: {}\n", to_utf8_lossy(entry.path), to_utf8_lossy(entry.message));
+    out += fmt::format("  {}: {}\n", displayable(entry.path), displayable_message(entry.message));
   }
   out += fmt::format("bytes freed: {} ({})\n", result.bytesFreed,
                      format_human_size(result.bytesFreed));

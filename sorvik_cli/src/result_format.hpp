@@ -1,5 +1,6 @@
 // The two printed forms of a CleanResult: readable lines for people, and JSON with the record's
-// own field names for scripts. Paths that are not valid UTF-8 are shown with U+FFFD.
+// own field names for scripts. Ill-formed UTF-8 is shown as U+FFFD in both; the readable lines
+// also spell out control characters, so nothing in a path or message can act on a terminal.
 #pragma once
 
 #include <nlohmann/json.hpp>

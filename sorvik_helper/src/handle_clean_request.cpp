@@ -11,16 +11,22 @@ namespace sorvik_helper {
 using sorvik_lib::cleaner::Cleaner;
 using sorvik_lib::cleaner::CleanProgress;
 using sorvik_lib::cleaner::PathSet;
+using sorvik_lib::cleaner::ProgressCallback;
+using sorvik_lib::types::CleanResult;
+using sorvik_lib::types::ElevatedCleanRequest;
 
-sorvik_lib::types::CleanResult handle_clean_request(
-    sorvik_lib::types::ElevatedCleanRequest request) {
+CleanResult handle_clean_request(ElevatedCleanRequest request) {
+  // The application learns only the final result, so progress goes nowhere.
+  return screen_and_clean(std::move(request), false, [](CleanProgress) {});
+}
+
+CleanResult screen_and_clean(ElevatedCleanRequest request, bool dry_run,
+                             const ProgressCallback& on_progress) {
   ScreenedPaths screened = screen_paths(std::move(request.paths), FORBIDDEN_PATHS);
-  // Kept roots pass no rule: they only narrow what the cleaner deletes.
   const PathSet preserve_root_paths(std::make_move_iterator(request.preserveRootPaths.begin()),
                                     std::make_move_iterator(request.preserveRootPaths.end()));
   request.preserveRootPaths.clear();
-  // The application learns only the final result, so progress goes nowhere.
-  auto result = Cleaner::clean(screened.accepted, false, preserve_root_paths, [](CleanProgress) {});
+  auto result = Cleaner::clean(screened.accepted, dry_run, preserve_root_paths, on_progress);
   result.errors.insert(result.errors.end(), std::make_move_iterator(screened.rejected.begin()),
                        std::make_move_iterator(screened.rejected.end()));
   return result;

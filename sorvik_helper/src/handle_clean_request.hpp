@@ -1,6 +1,7 @@
 // The elevated road: screen every requested path, clean the accepted ones and report refusals.
 #pragma once
 
+#include "sorvik_lib/cleaner/clean_progress.hpp"
 #include "sorvik_lib/types/records.hpp"
 
 namespace sorvik_helper {
@@ -8,5 +9,13 @@ namespace sorvik_helper {
 // Takes the request over; never fails: every problem is an entry of the result's errors.
 [[nodiscard]] sorvik_lib::types::CleanResult handle_clean_request(
     sorvik_lib::types::ElevatedCleanRequest request);
+
+// The screening and the one cleaner call behind handle_clean_request, for any caller that applies
+// the same rules: the accepted paths go to the cleaner (deleted, or only measured and listed with
+// `dry_run`) with `on_progress`, and one entry per refused path follows the cleaner's own errors.
+// Kept roots pass no rule; they only narrow what the cleaner deletes.
+[[nodiscard]] sorvik_lib::types::CleanResult screen_and_clean(
+    sorvik_lib::types::ElevatedCleanRequest request, bool dry_run,
+    const sorvik_lib::cleaner::ProgressCallback& on_progress);
 
 }  // namespace sorvik_helper

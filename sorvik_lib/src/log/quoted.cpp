@@ -63,14 +63,17 @@ char32_t next_code_point(std::string_view text, std::size_t& at) {
   return c;
 }
 
-void append_quoted(std::string& out, std::string_view valid_text) {
-  out.push_back('"');
+enum class Quotes { Around, None };
+
+void append_escaped(std::string& out, std::string_view valid_text, Quotes quotes) {
+  if (quotes == Quotes::Around) out.push_back('"');
   std::size_t at = 0;
   while (at < valid_text.size()) {
     const std::size_t start = at;
     const char32_t c = next_code_point(valid_text, at);
     switch (c) {
       case U'"':
+        if (quotes == Quotes::None) break;
         out += "\\\"";
         continue;
       case U'\\':
@@ -97,21 +100,25 @@ void append_quoted(std::string& out, std::string_view valid_text) {
       out += fmt::format("\\u{{{:x}}}", static_cast<std::uint32_t>(c));
     }
   }
-  out.push_back('"');
+  if (quotes == Quotes::Around) out.push_back('"');
+}
+
+std::string escape(std::string_view text, Quotes quotes) {
+  std::string out;
+  out.reserve(text.size() + 2);
+  if (types::is_valid_utf8(text)) {
+    append_escaped(out, text, quotes);
+  } else {
+    append_escaped(out, types::to_utf8_lossy(text), quotes);
+  }
+  return out;
 }
 
 }  // namespace
 
-std::string quoted(std::string_view text) {
-  std::string out;
-  out.reserve(text.size() + 2);
-  if (types::is_valid_utf8(text)) {
-    append_quoted(out, text);
-  } else {
-    append_quoted(out, types::to_utf8_lossy(text));
-  }
-  return out;
-}
+std::string quoted(std::string_view text) { return escape(text, Quotes::Around); }
+
+std::string escaped(std::string_view text) { return escape(text, Quotes::None); }
 
 std::string quoted_list(std::span<const std::string> texts) {
   std::string out = "[";

@@ -39,6 +39,15 @@ TEST(Quoted, IllFormedBytesShowAsReplacementCharacters) {
   EXPECT_EQ(quoted("a\xff"), "\"a\xef\xbf\xbd\"");
 }
 
+TEST(Escaped, SameEscapesWithoutTheQuotes) {
+  EXPECT_EQ(escaped("say \"hi\""), "say \"hi\"");
+  EXPECT_EQ(escaped("a\\b\nc\x1b]0;title\x07\xff"), R"(a\\b\nc\u{1b}]0;title\u{7})"
+                                                    "\xef\xbf\xbd");
+  EXPECT_EQ(escaped("\xe2\x80\xae"
+                    "cba"),
+            R"(\u{202e}cba)");  // right-to-left override
+}
+
 TEST(QuotedList, BracketsAndCommas) {
   EXPECT_EQ(quoted_list(std::vector<std::string>{}), "[]");
   EXPECT_EQ(quoted_list(std::vector<std::string>{"docker", "image", "prune", "-f"}),

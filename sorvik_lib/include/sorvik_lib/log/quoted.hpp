@@ -13,6 +13,10 @@ namespace sorvik_lib::log {
 // (lower-case, no leading zeros). Ill-formed UTF-8 shows as U+FFFD.
 [[nodiscard]] std::string quoted(std::string_view text);
 
+// The same escapes without the surrounding quotes, and with double quotes left as they are: a
+// text that is safe to show on a terminal, for example a file name in a tool's output.
+[[nodiscard]] std::string escaped(std::string_view text);
+
 // `["a", "b"]`: each element quoted, separated by ", ", in brackets.
 [[nodiscard]] std::string quoted_list(std::span<const std::string> texts);
 

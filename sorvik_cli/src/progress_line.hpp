@@ -1,0 +1,59 @@
+// The live progress line of `sorvik clean`: what the cleaner's events say so far (paths done of
+// all, bytes, the path at hand), written as one line that fits the terminal.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "clean_report.hpp"
+#include "sorvik_lib/cleaner/clean_progress.hpp"
+
+namespace sorvik_cli {
+
+// What the events of one clean have told so far.
+class ProgressState {
+ public:
+  void apply(const sorvik_lib::cleaner::CleanProgress& event);
+
+  [[nodiscard]] std::uint64_t total() const { return total_; }
+  // Paths finished: cleaned, failed or skipped because they did not exist.
+  [[nodiscard]] std::uint64_t done() const { return done_; }
+  [[nodiscard]] std::uint64_t bytes() const { return bytes_; }
+  [[nodiscard]] std::uint64_t failures() const { return failures_; }
+  // The path being worked on, or the last one, already made displayable; empty before the first.
+  [[nodiscard]] const std::string& current() const { return current_; }
+  [[nodiscard]] bool finished() const { return finished_; }
+
+ private:
+  std::uint64_t total_ = 0;
+  std::uint64_t done_ = 0;
+  std::uint64_t index_ = 0;
+  std::uint64_t bytes_ = 0;
+  std::uint64_t failures_ = 0;
+  std::string current_;
+  bool finished_ = false;
+};
+
+// "3/10 paths, 1.23GB freed, 1 error: /path/at/hand" (a dry run says "found" for "freed"), in
+// at most `columns` columns: the path is shortened in the middle first, then the line is cut.
+[[nodiscard]] std::string render_progress_line(const ProgressState& state, CleanMode mode,
+                                               std::size_t columns);
+
+// Lets a redraw through at most once per interval; the first always passes.
+class RedrawThrottle {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  explicit RedrawThrottle(Clock::duration interval) : interval_(interval) {}
+
+  [[nodiscard]] bool admit(Clock::time_point now);
+
+ private:
+  Clock::duration interval_;
+  Clock::time_point last_{};
+  bool drawn_ = false;
+};
+
+}  // namespace sorvik_cli
