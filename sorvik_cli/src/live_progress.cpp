@@ -50,8 +50,10 @@ void LiveProgress::draw_locked() {
   // One column stays free: a line that fills the last column leaves some terminals waiting to
   // wrap, and the next "\r" would then land on a new line.
   const std::size_t columns = terminal_columns(fd_);
-  const std::string line =
-      "\r" + render_progress_line(state_, mode_, columns > 1 ? columns - 1 : 1) + "\x1b[K";
+  // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on "literal" + std::string&&.
+  std::string line = "\r";
+  line += render_progress_line(state_, mode_, columns > 1 ? columns - 1 : 1);
+  line += "\x1b[K";
   (void)sorvik_lib::sys::write_all(fd_, line);
   stale_ = false;
   drawn_ = true;

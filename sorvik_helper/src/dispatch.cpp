@@ -17,11 +17,12 @@ using sorvik_lib::types::SidecarRequest;
 namespace {
 
 // The tagged form first; only input that does not decode as one is tried as a bare elevated
-// request. Both decode errors are dropped: the application learns one fixed message.
-std::optional<SidecarRequest> decode_with_fallback(std::string_view bytes) {
-  auto tagged = sorvik_lib::types::decode_request(bytes);
+// request. Both decode errors are dropped: the application learns one fixed message. The buffer
+// is given back while a request is built from it, so a large request is not held twice.
+std::optional<SidecarRequest> decode_with_fallback(std::string& bytes) {
+  auto tagged = sorvik_lib::types::decode_request_consuming(bytes);
   if (tagged) return std::move(*tagged);
-  auto bare = sorvik_lib::types::decode_elevated_request(bytes);
+  auto bare = sorvik_lib::types::decode_elevated_request_consuming(bytes);
   if (bare) return SidecarRequest(std::in_place_index<0>, std::move(*bare));
   return std::nullopt;
 }

@@ -177,6 +177,25 @@ TEST(WireDecode, HugeDeclaredCountsAndLengthsCostNoLargeAllocation) {
   EXPECT_LE(g_largest_allocation.load(), kMaxListReservation * sizeof(ErrorEntry));
 }
 
+TEST(WireDecode, ConsumingFormsEmptyTheBufferOnlyOnSuccess) {
+  // Large enough that pages are given back while the paths are copied out.
+  std::vector<Path> paths(100'000, "/a/path/long/enough/to/fill/some/pages/of/the/request");
+  std::string input = encode_request(SidecarRequest(ElevatedCleanRequest{paths, {"/k"}})).value();
+  const auto decoded = decode_request_consuming(input);
+  ASSERT_TRUE(decoded);
+  EXPECT_EQ(*decoded, SidecarRequest(ElevatedCleanRequest{paths, {"/k"}}));
+  EXPECT_TRUE(input.empty());
+
+  std::string bare = encode_elevated_request({paths, {}}).value();
+  const std::string copy = bare;
+  // A bare request is not a tagged one (its count's low bytes make no valid tag)...
+  EXPECT_FALSE(decode_request_consuming(bare));
+  EXPECT_EQ(bare, copy);
+  // ...and decodes as what it is.
+  EXPECT_EQ(decode_elevated_request_consuming(bare).value().paths, paths);
+  EXPECT_TRUE(bare.empty());
+}
+
 TEST(WireEncode, PathThatIsNotUtf8FailsAndMessagesAreNotChecked) {
   CleanResult removed_bad;
   removed_bad.removed = {"/ok", "/bad\xFF"};

@@ -45,6 +45,14 @@ inline constexpr std::string_view kInvalidPathEncoding = "path contains invalid 
 // A request record without the variant tag in front.
 [[nodiscard]] std::expected<ElevatedCleanRequest, DecodeError> decode_elevated_request(
     std::string_view input);
+
+// The same decoders for a caller that hands its buffer over. When the record decodes, the pages of
+// `input` are given back to the system while the texts are copied out of it, so a large request is
+// never held twice, and `input` is left empty. When it does not decode, `input` is untouched.
+[[nodiscard]] std::expected<SidecarRequest, DecodeError> decode_request_consuming(
+    std::string& input);
+[[nodiscard]] std::expected<ElevatedCleanRequest, DecodeError> decode_elevated_request_consuming(
+    std::string& input);
 // Fails only on a path (in `removed` or `errors`) that is not valid UTF-8; messages are not
 // checked.
 [[nodiscard]] std::expected<std::string, EncodeError> encode_result(const CleanResult& result);
