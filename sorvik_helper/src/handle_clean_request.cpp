@@ -3,6 +3,7 @@
 
 #include <iterator>
 
+#include "cleaning_guard.hpp"
 #include "path_screening.hpp"
 #include "sorvik_lib/cleaner/cleaner.hpp"
 
@@ -20,7 +21,12 @@ sorvik_lib::types::CleanResult handle_clean_request(
                                     std::make_move_iterator(request.preserveRootPaths.end()));
   request.preserveRootPaths.clear();
   // The application learns only the final result, so progress goes nowhere.
-  auto result = Cleaner::clean(screened.accepted, false, preserve_root_paths, [](CleanProgress) {});
+  // Whatever was swapped in since screening must not be what gets emptied or removed.
+  const auto guard = [&screened](const sorvik_lib::types::Path& path, int directory_fd) {
+    return check_opened_directory(screened, path, directory_fd);
+  };
+  auto result = Cleaner::clean(
+      screened.accepted, false, preserve_root_paths, [](CleanProgress) {}, guard);
   result.errors.insert(result.errors.end(), std::make_move_iterator(screened.rejected.begin()),
                        std::make_move_iterator(screened.rejected.end()));
   return result;

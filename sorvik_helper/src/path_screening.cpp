@@ -23,7 +23,7 @@ using sorvik_lib::types::Path;
 
 namespace {
 
-using Identity = std::pair<dev_t, ino_t>;
+using Identity = FileIdentity;
 using sorvik_lib::sys::UniqueFd;
 
 constexpr int kMaxClimb = 4096;
@@ -91,16 +91,14 @@ std::set<Identity> forbidden_identities(std::span<const std::string_view> forbid
   return identities;
 }
 
-std::optional<std::string> refusal(const Path& path,
-                                   std::span<const std::string_view> forbidden_roots,
-                                   const std::set<Identity>& identities) {
+// The rules that read the text alone, which the application knows exactly.
+std::optional<std::string> text_refusal(const Path& path,
+                                        std::span<const std::string_view> forbidden_roots) {
   if (!path.starts_with('/')) return "Path is not absolute: " + path;
   if (path.find("..") != Path::npos) return "Path contains traversal: " + path;
   const bool named =
       std::ranges::find(forbidden_roots, std::string_view(path)) != forbidden_roots.end();
   if (named) return "Path is forbidden: " + path;
-  const auto identity = identity_of(path);
-  if (identity && identities.contains(*identity)) return "Path is forbidden: " + path;
   return std::nullopt;
 }
 
@@ -108,14 +106,23 @@ std::optional<std::string> refusal(const Path& path,
 
 ScreenedPaths screen_paths(std::vector<Path> paths,
                            std::span<const std::string_view> forbidden_roots) {
-  const std::set<Identity> identities = forbidden_identities(forbidden_roots);
   ScreenedPaths screened;
+  screened.forbidden = forbidden_identities(forbidden_roots);
   for (Path& path : paths) {
-    if (auto message = refusal(path, forbidden_roots, identities)) {
+    if (auto message = text_refusal(path, forbidden_roots)) {
       screened.rejected.push_back({std::move(path), std::move(*message)});
-    } else {
-      screened.accepted.push_back(std::move(path));
+      continue;
     }
+    const auto identity = identity_of(path);
+    if (identity && screened.forbidden.contains(*identity)) {
+      std::string message = "Path is forbidden: " + path;
+      screened.rejected.push_back({std::move(path), std::move(message)});
+      continue;
+    }
+    // The cleaner comes back to this when it opens the path's directory, to make sure that it is
+    // still the one screened here.
+    if (identity) screened.identities.emplace(path, *identity);
+    screened.accepted.push_back(std::move(path));
   }
   return screened;
 }

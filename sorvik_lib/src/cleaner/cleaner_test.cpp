@@ -196,6 +196,82 @@ TEST(Cleaner, EventsShowPathsReadablyWhileTheResultKeepsTheBytes) {
   EXPECT_EQ(run.events[1], "PathStarted " + dir / "caf\xEF\xBF\xBD" + " 0");
 }
 
+// What a guard was asked: each path with the inode of the directory it was shown.
+struct GuardCalls {
+  std::vector<std::pair<Path, ino_t>> calls;
+  TopDirectoryGuard guard(std::optional<std::string> refusal = std::nullopt) {
+    return [this, refusal](const Path& path, int directory_fd) -> std::expected<void, std::string> {
+      struct stat status {};
+      EXPECT_EQ(::fstat(directory_fd, &status), 0);
+      EXPECT_TRUE(S_ISDIR(status.st_mode));
+      calls.emplace_back(path, status.st_ino);
+      if (refusal) return std::unexpected(*refusal);
+      return {};
+    };
+  }
+};
+
+ino_t inode_of(const std::string& path) {
+  struct stat status {};
+  EXPECT_EQ(::stat(path.c_str(), &status), 0);
+  return status.st_ino;
+}
+
+TEST(CleanerGuard, IsShownEveryTopDirectoryButNoLinkOrFile) {
+  TempDir dir;
+  make_dir(dir / "tree/sub");
+  make_file(dir / "tree/sub/f", 10);
+  make_dir(dir / "kept/sub");
+  make_file(dir / "kept/sub/g", 20);
+  make_dir(dir / "target");
+  make_file(dir / "target/h", 40);
+  make_link(dir / "target", dir / "kept-link");
+  make_link(dir / "target", dir / "dir-link");
+  make_file(dir / "file", 5);
+  const std::vector<std::pair<Path, ino_t>> expected = {
+      {dir / "tree", inode_of(dir / "tree")},
+      {dir / "kept", inode_of(dir / "kept")},
+      {dir / "kept-link", inode_of(dir / "target")}};
+  const std::vector<Path> paths = {dir / "tree", dir / "kept", dir / "kept-link", dir / "dir-link",
+                                   dir / "file"};
+  const PathSet keep = {dir / "kept", dir / "kept-link"};
+  GuardCalls dry;
+  EXPECT_EQ(Cleaner::clean(paths, true, keep, {}, dry.guard()).bytesFreed, 10u + 20 + 40 + 5);
+  EXPECT_TRUE(dry.calls.empty());  // a dry run touches nothing
+
+  GuardCalls asked;
+  const auto result = Cleaner::clean(paths, false, keep, {}, asked.guard());
+  EXPECT_EQ(asked.calls, expected);
+  EXPECT_EQ(result, (CleanResult{paths, {}, 10 + 20 + 40 + 0 + 5}));
+  EXPECT_TRUE(std::filesystem::is_empty(dir / "target"));
+}
+
+TEST(CleanerGuard, ARefusalLeavesTheDirectoryWhole) {
+  TempDir dir;
+  make_dir(dir / "tree/sub");
+  make_file(dir / "tree/sub/f", 10);
+  make_dir(dir / "kept");
+  make_file(dir / "kept/g", 20);
+  make_file(dir / "file", 5);
+  GuardCalls asked;
+  const auto run = testing::record([&](const ProgressCallback& on_progress) {
+    return Cleaner::clean(std::vector<Path>{dir / "tree", dir / "kept", dir / "file"}, false,
+                          {dir / "kept"}, on_progress, asked.guard("not this one"));
+  });
+  EXPECT_EQ(
+      run.result,
+      (CleanResult{
+          {dir / "file"}, {{dir / "tree", "not this one"}, {dir / "kept", "not this one"}}, 5}));
+  EXPECT_EQ(
+      run.events,
+      (Events{"Started 3", "PathStarted " + dir / "tree" + " 0",
+              "PathFailed " + dir / "tree" + " not this one", "PathStarted " + dir / "kept" + " 1",
+              "PathFailed " + dir / "kept" + " not this one", "PathStarted " + dir / "file" + " 2",
+              "PathCleaned " + dir / "file" + " 5", "Finished 5"}));
+  EXPECT_TRUE(exists_no_follow(dir / "tree/sub/f"));
+  EXPECT_TRUE(exists_no_follow(dir / "kept/g"));
+}
+
 class CleanerUnprivileged : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -35,6 +35,33 @@ std::expected<void, SystemError> unlink_path(const Path& path) {
   return {};
 }
 
+// The top of a tree goes by name, once: a link found there is unlinked, anything else must open
+// as a directory without following a link, and only then is the check asked about that handle.
+// Below the top everything goes through handles.
+std::expected<void, RemovalFailure> remove_tree_checked(const Path& path,
+                                                        const TopDirectoryCheck& check) {
+  auto status = status_of(path, AT_SYMLINK_NOFOLLOW);
+  if (!status) return std::unexpected(status.error());
+  if (S_ISLNK(status->st_mode)) {
+    if (auto unlinked = unlink_path(path); !unlinked) return std::unexpected(unlinked.error());
+    return {};
+  }
+  auto directory = open_directory_at(AT_FDCWD, path.c_str());
+  if (!directory) return std::unexpected(directory.error());
+  if (check) {
+    if (auto allowed = check(directory->get()); !allowed) {
+      return std::unexpected(RemovalRefused{std::move(allowed.error())});
+    }
+  }
+  if (auto emptied = empty_directory(std::move(*directory)); !emptied) {
+    return std::unexpected(emptied.error());
+  }
+  if (::unlinkat(AT_FDCWD, path.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT) {
+    return std::unexpected(SystemError::from_errno());
+  }
+  return {};
+}
+
 }  // namespace
 
 std::uint64_t tree_size(const Path& path) {
@@ -50,22 +77,27 @@ std::uint64_t tree_size(const Path& path) {
   return static_cast<std::uint64_t>(status->st_size);
 }
 
+std::string message_of(const RemovalFailure& failure) {
+  if (const auto* refused = std::get_if<RemovalRefused>(&failure)) return refused->message;
+  return std::get<SystemError>(failure).message();
+}
+
 std::expected<void, SystemError> remove_path(const Path& path) {
+  auto removed = remove_path(path, TopDirectoryCheck());
+  if (!removed) return std::unexpected(std::get<SystemError>(removed.error()));
+  return {};
+}
+
+std::expected<void, RemovalFailure> remove_path(const Path& path, const TopDirectoryCheck& check) {
   auto status = status_of(path, 0);
-  if (status && S_ISDIR(status->st_mode)) return remove_tree(path);
-  return unlink_path(path);
+  if (status && S_ISDIR(status->st_mode)) return remove_tree_checked(path, check);
+  if (auto unlinked = unlink_path(path); !unlinked) return std::unexpected(unlinked.error());
+  return {};
 }
 
 std::expected<void, SystemError> remove_tree(const Path& path) {
-  auto status = status_of(path, AT_SYMLINK_NOFOLLOW);
-  if (!status) return std::unexpected(status.error());
-  if (S_ISLNK(status->st_mode)) return unlink_path(path);
-  auto directory = open_directory_at(AT_FDCWD, path.c_str());
-  if (!directory) return std::unexpected(directory.error());
-  if (auto emptied = empty_directory(std::move(*directory)); !emptied) return emptied;
-  if (::unlinkat(AT_FDCWD, path.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT) {
-    return std::unexpected(SystemError::from_errno());
-  }
+  auto removed = remove_tree_checked(path, TopDirectoryCheck());
+  if (!removed) return std::unexpected(std::get<SystemError>(removed.error()));
   return {};
 }
 

@@ -5,6 +5,9 @@
 
 #include <cstdint>
 #include <expected>
+#include <functional>
+#include <string>
+#include <variant>
 
 #include "sorvik_lib/sys/system_error.hpp"
 #include "sorvik_lib/types/records.hpp"
@@ -19,6 +22,27 @@ namespace sorvik_lib::cleaner {
 // A directory (following a link at `path` to decide) goes with remove_tree, anything else with
 // unlink; either way a link is removed and what it points to stays.
 [[nodiscard]] std::expected<void, sys::SystemError> remove_path(const types::Path& path);
+
+// Asked about the directory a removal has opened at the top of a tree, before anything inside it
+// is touched: the handle is what would be emptied, whatever the path names by now. An error is
+// the message of a refusal.
+using TopDirectoryCheck = std::function<std::expected<void, std::string>(int directory_fd)>;
+
+// A removal that the check on its top directory refused, with the check's message.
+struct RemovalRefused {
+  std::string message;
+};
+
+// Why a checked removal stopped.
+using RemovalFailure = std::variant<sys::SystemError, RemovalRefused>;
+
+// The text a failure is reported with.
+[[nodiscard]] std::string message_of(const RemovalFailure& failure);
+
+// remove_path that asks `check` (when set) about the directory it opens at the top of a tree. A
+// link, a file, or anything that is not opened as a directory is never shown to the check.
+[[nodiscard]] std::expected<void, RemovalFailure> remove_path(const types::Path& path,
+                                                              const TopDirectoryCheck& check);
 
 // Removes the directory `path` with everything below it, or only the link when `path` is one.
 // Stops at the first error other than a vanished entry and returns it.
