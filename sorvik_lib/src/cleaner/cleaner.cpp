@@ -59,7 +59,8 @@ class CleanRun {
     if (!removed) {
       // Gone since it was found: someone else removed it, so it is neither freed nor failed.
       if (const auto* error = std::get_if<SystemError>(&removed.error());
-          error != nullptr && error->number() == ENOENT) {
+          error != nullptr && error->number() == ENOENT &&
+          !query_status(path, AT_SYMLINK_NOFOLLOW, status)) {
         return;
       }
       return fail(path, message_of(removed.error()));
