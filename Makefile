@@ -5,8 +5,9 @@ DEBUG_DIR := build/debug
 ASAN_DIR := build/asan
 FUZZ_DIR := build/fuzz
 FUZZ_SECONDS ?= 60
+RACE_SECONDS ?= 60
 
-.PHONY: demo test fuzz deps deps-test release debug asan clean
+.PHONY: demo test fuzz race deps deps-test release debug asan clean
 
 demo: deps release
 	scripts/demo $(RELEASE_DIR)/bin
@@ -37,6 +38,12 @@ fuzz:
 	  -DSORVIK_FUZZ=ON -DSORVIK_SANITIZE=ON -DSORVIK_BUILD_TESTS=OFF
 	cmake --build $(FUZZ_DIR) -j$(JOBS) --target fuzz_targets
 	scripts/fuzz $(FUZZ_DIR) $(FUZZ_SECONDS)
+
+# The link races and the helper's bad-input runs for RACE_SECONDS each instead of make test's few.
+race: deps-test debug
+	SORVIK_RACE_SECONDS=$(RACE_SECONDS) SORVIK_BAD_INPUT_SECONDS=$(RACE_SECONDS) \
+	  SORVIK_BAD_INPUT_RUNS=100000000 ctest --test-dir $(DEBUG_DIR) --output-on-failure --verbose \
+	  --timeout $$(( $(RACE_SECONDS) * 3 + 120 )) -R '^(LinkRace|HelperBadInput)\.'
 
 asan:
 	cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSORVIK_WERROR=ON -DSORVIK_SANITIZE=ON

@@ -196,6 +196,28 @@ TEST(Cleaner, EventsShowPathsReadablyWhileTheResultKeepsTheBytes) {
   EXPECT_EQ(run.events[1], "PathStarted " + dir / "caf\xEF\xBF\xBD" + " 0");
 }
 
+TEST(Cleaner, APathThatVanishesOnceFoundIsNeitherFreedNorFailed) {
+  TempDir dir;
+  make_dir(dir / "tree/sub");
+  make_file(dir / "tree/sub/f", 10);
+  make_dir(dir / "kept");
+  make_file(dir / "file", 5);
+  const std::vector<Path> paths = {dir / "tree", dir / "kept", dir / "file"};
+  const PathSet keep = {dir / "kept"};
+  Events events;
+  // Someone else removes each path as soon as the cleaner has found it.
+  const ProgressCallback on_progress = [&](CleanProgress event) {
+    if (const auto* started = std::get_if<progress::PathStarted>(&event)) {
+      std::filesystem::remove_all(started->path);
+    }
+    events.push_back(testing::describe(event));
+  };
+  EXPECT_EQ(Cleaner::clean(paths, false, keep, on_progress), CleanResult{});
+  EXPECT_EQ(events, (Events{"Started 3", "PathStarted " + dir / "tree" + " 0",
+                            "PathStarted " + dir / "kept" + " 1",
+                            "PathStarted " + dir / "file" + " 2", "Finished 0"}));
+}
+
 // What a guard was asked: each path with the inode of the directory it was shown.
 struct GuardCalls {
   std::vector<std::pair<Path, ino_t>> calls;
