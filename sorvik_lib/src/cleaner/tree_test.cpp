@@ -175,12 +175,6 @@ int measure_and_remove_with_limit(const std::string& top, std::uint64_t expected
   return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
 }
 
-TEST(DeepTree, MeasuredAndRemovedWithSixtyFourDescriptors) {
-  TempDir dir(testing::fast_scratch_directory());
-  const std::uint64_t expected = make_deep_chain(dir / "deep", kDeepTree, 5);
-  EXPECT_EQ(measure_and_remove_with_limit(dir / "deep", expected, 64), 0);
-}
-
 TEST(DeepTree, MeasuredAndRemovedWithOnlyThreeDescriptorsToSpare) {
   // Fewer free descriptors than the walk's own budget: it must give handles back and go on.
   TempDir dir;
