@@ -164,6 +164,7 @@ struct RaceFigures {
   long swaps = 0;
   int victim_losses = 0;
   int rounds_with_errors = 0;
+  std::map<std::string, int> messages;  // the error entries' messages, with how often each came
 };
 
 RaceFigures race(bool keep_root) {
@@ -190,6 +191,7 @@ RaceFigures race(bool keep_root) {
     figures.victim_losses += lost;
     EXPECT_EQ(lost, 0) << "round " << figures.rounds;
     if (!result.errors.empty()) ++figures.rounds_with_errors;
+    for (const auto& error : result.errors) ++figures.messages[error.message];
     // A clean that reports the tree removed has removed it; a kept root always stays.
     if (keep_root) {
       EXPECT_TRUE(fs::is_directory(fs::symlink_status(top)));
@@ -202,6 +204,9 @@ RaceFigures race(bool keep_root) {
   std::printf("%s: %d rounds, %ld swaps, %d victim losses, %d rounds with error entries\n",
               keep_root ? "emptying a kept root" : "removing a tree", figures.rounds, figures.swaps,
               figures.victim_losses, figures.rounds_with_errors);
+  for (const auto& [message, count] : figures.messages) {
+    std::printf("  %6d x %s\n", count, message.c_str());
+  }
   return figures;
 }
 
