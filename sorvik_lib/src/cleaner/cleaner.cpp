@@ -49,7 +49,8 @@ class CleanRun {
     const bool kept = !preserve_root_paths_.empty() && preserve_root_paths_.contains(path);
     // Removing a link frees only the link, so its target's bytes are never credited; a kept root
     // that is a link is emptied through it and credits what goes.
-    const bool is_link = query_status(path, AT_SYMLINK_NOFOLLOW, status) && S_ISLNK(status.st_mode);
+    const bool is_link =
+        query_status(entry_path(path), AT_SYMLINK_NOFOLLOW, status) && S_ISLNK(status.st_mode);
     const std::uint64_t size = is_link && !kept ? 0 : tree_size(path);
     if (dry_run) return credit(path, size);
     if (kept) return empty_kept_root(path, size);

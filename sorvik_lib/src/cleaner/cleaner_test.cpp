@@ -84,6 +84,22 @@ TEST(Cleaner, ARemovedLinkCreditsNothingAndLeavesItsTarget) {
   EXPECT_TRUE(exists_no_follow(dir / "target/f"));
 }
 
+TEST(Cleaner, ALinkWithATrailingSeparatorIsRemovedAsALink) {
+  TempDir dir;
+  make_dir(dir / "target/sub");
+  make_file(dir / "target/sub/f", 30);
+  make_link(dir / "target", dir / "link");
+  make_link(dir / "target", dir / "kept-link");
+  // Removed, it goes as the link it is; kept, it is emptied through, as any kept link is.
+  EXPECT_EQ(clean({dir / "link/"}).result, (CleanResult{{dir / "link/"}, {}, 0}));
+  EXPECT_FALSE(exists_no_follow(dir / "link"));
+  EXPECT_TRUE(exists_no_follow(dir / "target/sub/f"));
+  EXPECT_EQ(clean({dir / "kept-link/."}, {dir / "kept-link/."}).result,
+            (CleanResult{{dir / "kept-link/."}, {}, 30}));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "kept-link"));
+  EXPECT_TRUE(std::filesystem::is_empty(dir / "target"));
+}
+
 TEST(Cleaner, LinksInsideATreeCountNothingAndTheirTargetsStay) {
   TempDir dir;
   make_dir(dir / "outside");

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <string_view>
+
 #include "directory_stream.hpp"
 #include "tree_walk.hpp"
 
@@ -37,9 +39,11 @@ std::expected<void, SystemError> unlink_path(const Path& path) {
 
 // The top of a tree goes by name, once: a link found there is unlinked, anything else must open
 // as a directory without following a link, and only then is the check asked about that handle.
-// Below the top everything goes through handles.
-std::expected<void, RemovalFailure> remove_tree_checked(const Path& path,
+// Below the top everything goes through handles. A trailing separator would make lstat and even
+// O_NOFOLLOW resolve a final link, so the name is taken without one.
+std::expected<void, RemovalFailure> remove_tree_checked(const Path& given,
                                                         const TopDirectoryCheck& check) {
+  const Path path = entry_path(given);
   auto status = status_of(path, AT_SYMLINK_NOFOLLOW);
   if (!status) return std::unexpected(status.error());
   if (S_ISLNK(status->st_mode)) {
@@ -77,6 +81,20 @@ std::uint64_t tree_size(const Path& path) {
   return static_cast<std::uint64_t>(status->st_size);
 }
 
+Path entry_path(const Path& path) {
+  std::string_view entry = path;
+  for (;;) {
+    if (entry.size() > 1 && entry.ends_with('/')) {
+      entry.remove_suffix(1);
+    } else if (entry.size() > 2 && entry.ends_with("/.")) {
+      entry.remove_suffix(2);
+    } else {
+      break;
+    }
+  }
+  return Path(entry);
+}
+
 std::string message_of(const RemovalFailure& failure) {
   if (const auto* refused = std::get_if<RemovalRefused>(&failure)) return refused->message;
   return std::get<SystemError>(failure).message();
@@ -91,7 +109,9 @@ std::expected<void, SystemError> remove_path(const Path& path) {
 std::expected<void, RemovalFailure> remove_path(const Path& path, const TopDirectoryCheck& check) {
   auto status = status_of(path, 0);
   if (status && S_ISDIR(status->st_mode)) return remove_tree_checked(path, check);
-  if (auto unlinked = unlink_path(path); !unlinked) return std::unexpected(unlinked.error());
+  if (auto unlinked = unlink_path(entry_path(path)); !unlinked) {
+    return std::unexpected(unlinked.error());
+  }
   return {};
 }
 

@@ -19,6 +19,11 @@ namespace sorvik_lib::cleaner {
 // nothing. Whatever cannot be read is skipped: the measure never fails.
 [[nodiscard]] std::uint64_t tree_size(const types::Path& path);
 
+// `path` without the trailing separators and "." components that would make the system resolve
+// a link in its last component: "/a/link/" and "/a/link/." name the entry "/a/link". The root and
+// paths made only of such parts stay as they are.
+[[nodiscard]] types::Path entry_path(const types::Path& path);
+
 // A directory (following a link at `path` to decide) goes with remove_tree, anything else with
 // unlink; either way a link is removed and what it points to stays.
 [[nodiscard]] std::expected<void, sys::SystemError> remove_path(const types::Path& path);
@@ -44,8 +49,9 @@ using RemovalFailure = std::variant<sys::SystemError, RemovalRefused>;
 [[nodiscard]] std::expected<void, RemovalFailure> remove_path(const types::Path& path,
                                                               const TopDirectoryCheck& check);
 
-// Removes the directory `path` with everything below it, or only the link when `path` is one.
-// Stops at the first error other than a vanished entry and returns it.
+// Removes the directory `path` with everything below it, or only the link when `path` is one
+// (also when spelled with a trailing separator). Stops at the first error other than a vanished
+// entry and returns it.
 [[nodiscard]] std::expected<void, sys::SystemError> remove_tree(const types::Path& path);
 
 }  // namespace sorvik_lib::cleaner
