@@ -69,31 +69,39 @@ TEST_F(HelperSwap, AKeptRootSwappedForALinkIsRefusedAndNotEmptied) {
 TEST_F(HelperSwap, APathBelowASwappedComponentIsRefused) {
   fs::create_directories(dir_ / "parent/child");
   write_file(dir_ / "parent/child/junk", "jjj");
+  write_file(dir_ / "parent/precious", "mine");
+  write_file(dir_ / "victim/child/precious", "theirs");
   fs::create_directories(dir_ / "other/child");
-  // Removed whole, and kept, both reached through the swapped "parent".
+  // Removed whole, a file removed, and kept, all reached through a swapped component.
   const auto result =
-      clean_with_swap({path("parent/child"), path("other/child")}, {path("other/child")}, [&] {
-        swap_for_link(dir_ / "parent", dir_ / "victim");
-        swap_for_link(dir_ / "other", dir_ / "victim");
-      });
+      clean_with_swap({path("parent/child"), path("parent/precious"), path("other/child")},
+                      {path("other/child")}, [&] {
+                        swap_for_link(dir_ / "parent", dir_ / "victim");
+                        swap_for_link(dir_ / "other", dir_ / "victim");
+                      });
   const std::string changed = "Path changed while it was being cleaned: ";
   EXPECT_EQ(result, (CleanResult{{path("sentinel"), path("slow")},
                                  {{path("parent/child"), changed + path("parent/child")},
+                                  {path("parent/precious"), changed + path("parent/precious")},
                                   {path("other/child"), changed + path("other/child")}},
                                  1 + kSlowFiles}));
   expect_victim_whole();
+  EXPECT_EQ(read_file(dir_ / "victim/child/precious"), "theirs");
   EXPECT_EQ(read_file(dir_ / "parent.moved/child/junk"), "jjj");
 }
 
-TEST_F(HelperSwap, ADirectorySwappedForALinkGoesAsTheLinkAlone) {
+// Even the link alone is not what was screened: it stays, and the path is reported changed.
+TEST_F(HelperSwap, ADirectorySwappedForALinkIsRefusedAndTheLinkStays) {
   fs::create_directories(dir_ / "tree");
   write_file(dir_ / "tree/junk", "jjj");
   const auto result =
       clean_with_swap({path("tree")}, {}, [&] { swap_for_link(dir_ / "tree", dir_ / "victim"); });
-  // The link was what the path named when the helper came to it; it freed nothing.
-  EXPECT_EQ(result,
-            (CleanResult{{path("sentinel"), path("slow"), path("tree")}, {}, 1 + kSlowFiles}));
-  EXPECT_FALSE(fs::exists(fs::symlink_status(dir_ / "tree")));
+  EXPECT_EQ(
+      result,
+      (CleanResult{{path("sentinel"), path("slow")},
+                   {{path("tree"), "Path changed while it was being cleaned: " + path("tree")}},
+                   1 + kSlowFiles}));
+  EXPECT_TRUE(fs::is_symlink(dir_ / "tree"));
   expect_victim_whole();
 }
 

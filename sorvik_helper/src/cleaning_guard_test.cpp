@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "scratch_dir_test_support.hpp"
 #include "sorvik_lib/sys/unique_fd.hpp"
@@ -16,8 +17,19 @@ namespace fs = std::filesystem;
 using sorvik_lib::sys::UniqueFd;
 using testing_support::ScratchDir;
 
-UniqueFd open_directory(const std::string& path) {
-  return UniqueFd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+// What the cleaner would find opening `path` as a directory, links followed.
+struct stat opened(const std::string& path) {
+  const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  struct stat status {};
+  EXPECT_EQ(::fstat(fd.get(), &status), 0) << path;
+  return status;
+}
+
+// What the cleaner would find as the entry it is about to unlink.
+struct stat entry(const std::string& path) {
+  struct stat status {};
+  EXPECT_EQ(::lstat(path.c_str(), &status), 0) << path;
+  return status;
 }
 
 // Puts a link to `target` where the directory `path` was; the directory moves aside.
@@ -34,21 +46,26 @@ TEST(ScreenPaths, RecordsWhatEachAcceptedPathLedTo) {
   struct stat tree {};
   ASSERT_EQ(::stat((dir / "tree").c_str(), &tree), 0);
   const FileIdentity identity{tree.st_dev, tree.st_ino};
-  // A link is recorded as what it leads to; a missing path has nothing to record.
+  // A link is recorded as what it leads to, and as itself; a missing path has nothing to record.
   EXPECT_EQ(screened.identities, (std::map<sorvik_lib::types::Path, FileIdentity>{
                                      {dir / "tree", identity}, {dir / "link", identity}}));
+  struct stat link {};
+  ASSERT_EQ(::lstat((dir / "link").c_str(), &link), 0);
+  EXPECT_EQ(screened.entry_identities,
+            (std::map<sorvik_lib::types::Path, FileIdentity>{
+                {dir / "tree", identity}, {dir / "link", {link.st_dev, link.st_ino}}}));
 }
 
-TEST(CheckOpenedDirectory, LetsTheScreenedDirectoryThroughEvenBehindALink) {
+TEST(CheckTopEntry, LetsTheScreenedDirectoryThroughEvenBehindALink) {
   ScratchDir dir;
   fs::create_directories(dir / "kept");
   fs::create_directory_symlink(dir / "kept", dir / "link");
   const auto screened = screen_paths({dir / "kept", dir / "link"}, {});
-  EXPECT_TRUE(check_opened_directory(screened, dir / "kept", open_directory(dir / "kept").get()));
-  EXPECT_TRUE(check_opened_directory(screened, dir / "link", open_directory(dir / "link").get()));
+  EXPECT_TRUE(check_top_entry(screened, dir / "kept", opened(dir / "kept")));
+  EXPECT_TRUE(check_top_entry(screened, dir / "link", opened(dir / "link")));
 }
 
-TEST(CheckOpenedDirectory, RefusesADirectoryThatIsNotTheOneScreened) {
+TEST(CheckTopEntry, RefusesADirectoryThatIsNotTheOneScreened) {
   ScratchDir dir;
   fs::create_directories(dir / "kept");
   fs::create_directories(dir / "victim");
@@ -56,28 +73,25 @@ TEST(CheckOpenedDirectory, RefusesADirectoryThatIsNotTheOneScreened) {
   const auto screened = screen_paths({dir / "kept", dir / "parent/child", dir / "appeared"}, {});
 
   swap_for_link(dir / "kept", dir / "victim");
-  EXPECT_EQ(check_opened_directory(screened, dir / "kept", open_directory(dir / "kept").get()),
+  EXPECT_EQ(check_top_entry(screened, dir / "kept", opened(dir / "kept")),
             std::unexpected("Path changed while it was being cleaned: " + dir / "kept"));
 
   // A swapped component above the path leads to a real directory of the same name elsewhere.
   fs::create_directories(dir / "victim/child");
   swap_for_link(dir / "parent", dir / "victim");
-  EXPECT_EQ(check_opened_directory(screened, dir / "parent/child",
-                                   open_directory(dir / "parent/child").get()),
+  EXPECT_EQ(check_top_entry(screened, dir / "parent/child", opened(dir / "parent/child")),
             std::unexpected("Path changed while it was being cleaned: " + dir / "parent/child"));
 
   // Nothing was there when it was screened, so nothing may be cleaned there now.
   fs::create_directories(dir / "appeared");
-  EXPECT_EQ(
-      check_opened_directory(screened, dir / "appeared", open_directory(dir / "appeared").get()),
-      std::unexpected("Path changed while it was being cleaned: " + dir / "appeared"));
+  EXPECT_EQ(check_top_entry(screened, dir / "appeared", opened(dir / "appeared")),
+            std::unexpected("Path changed while it was being cleaned: " + dir / "appeared"));
 
   // A path the guard is asked about must have been accepted under that very spelling.
-  EXPECT_FALSE(
-      check_opened_directory(screened, dir / "kept/", open_directory(dir / "kept.moved").get()));
+  EXPECT_FALSE(check_top_entry(screened, dir / "kept/", opened(dir / "kept.moved")));
 }
 
-TEST(CheckOpenedDirectory, RefusesAForbiddenDirectoryReachedThroughASwappedComponent) {
+TEST(CheckTopEntry, RefusesAForbiddenDirectoryReachedThroughASwappedComponent) {
   ScratchDir dir;
   fs::create_directories(dir / "system/usr");
   fs::create_directories(dir / "work/x/usr");
@@ -88,18 +102,37 @@ TEST(CheckOpenedDirectory, RefusesAForbiddenDirectoryReachedThroughASwappedCompo
   ASSERT_EQ(screened.accepted.size(), 2u);
 
   swap_for_link(dir / "work/x", dir / "system");
-  EXPECT_EQ(check_opened_directory(screened, path, open_directory(path).get()),
+  EXPECT_EQ(check_top_entry(screened, path, opened(path)),
             std::unexpected("Path is forbidden: " + path));
   // A directory above a forbidden root is forbidden too.
-  EXPECT_EQ(check_opened_directory(screened, dir / "work/x", open_directory(dir / "work/x").get()),
+  EXPECT_EQ(check_top_entry(screened, dir / "work/x", opened(dir / "work/x")),
             std::unexpected("Path is forbidden: " + dir / "work/x"));
 }
 
-TEST(CheckOpenedDirectory, AHandleThatCannotBeExaminedIsRefused) {
+TEST(CheckTopEntry, FilesAndLinksAreComparedAsThemselves) {
   ScratchDir dir;
-  const auto screened = screen_paths({dir.text()}, {});
-  EXPECT_EQ(check_opened_directory(screened, dir.text(), -1),
-            std::unexpected(std::string("Bad file descriptor (os error 9)")));
+  fs::create_directories(dir / "victim");
+  fs::create_directories(dir / "parent");
+  for (const char* name : {"victim/file", "parent/file", "file"}) {
+    std::ofstream(dir / name) << "x";
+  }
+  fs::create_directory_symlink(dir / "victim", dir / "link");
+  const auto screened =
+      screen_paths({dir / "parent/file", dir / "file", dir / "link", dir / "link/"}, {});
+  EXPECT_TRUE(check_top_entry(screened, dir / "file", entry(dir / "file")));
+  // A link is the link itself, however it is spelled; a directory behind it is not that entry.
+  EXPECT_TRUE(check_top_entry(screened, dir / "link", entry(dir / "link")));
+  EXPECT_TRUE(check_top_entry(screened, dir / "link/", entry(dir / "link")));
+  EXPECT_TRUE(check_top_entry(screened, dir / "link", opened(dir / "link")));
+
+  // A file below a swapped component is another file.
+  swap_for_link(dir / "parent", dir / "victim");
+  EXPECT_EQ(check_top_entry(screened, dir / "parent/file", entry(dir / "parent/file")),
+            std::unexpected("Path changed while it was being cleaned: " + dir / "parent/file"));
+  // A file swapped for a link is not the file either.
+  fs::rename(dir / "file", dir / "file.moved");
+  fs::create_symlink(dir / "victim/file", dir / "file");
+  EXPECT_FALSE(check_top_entry(screened, dir / "file", entry(dir / "file")));
 }
 
 }  // namespace

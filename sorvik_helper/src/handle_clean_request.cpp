@@ -22,8 +22,8 @@ sorvik_lib::types::CleanResult handle_clean_request(
   request.preserveRootPaths.clear();
   // The application learns only the final result, so progress goes nowhere.
   // Whatever was swapped in since screening must not be what gets emptied or removed.
-  const auto guard = [&screened](const sorvik_lib::types::Path& path, int directory_fd) {
-    return check_opened_directory(screened, path, directory_fd);
+  const auto guard = [&screened](const sorvik_lib::types::Path& path, const struct stat& top) {
+    return check_top_entry(screened, path, top);
   };
   auto result = Cleaner::clean(
       screened.accepted, false, preserve_root_paths, [](CleanProgress) {}, guard);

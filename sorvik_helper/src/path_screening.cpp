@@ -15,6 +15,7 @@
 #include <string>
 #include <utility>
 
+#include "sorvik_lib/cleaner/tree.hpp"
 #include "sorvik_lib/sys/unique_fd.hpp"
 
 namespace sorvik_helper {
@@ -28,11 +29,11 @@ using sorvik_lib::sys::UniqueFd;
 
 constexpr int kMaxClimb = 4096;
 
-std::optional<Identity> identity_of(const std::string& path) {
+std::optional<Identity> identity_of(const std::string& path, int flags = 0) {
   // A path holding a NUL byte names nothing; cutting it at the NUL would name something else.
   if (path.find('\0') != std::string::npos) return std::nullopt;
   struct stat status {};
-  if (::stat(path.c_str(), &status) != 0) return std::nullopt;
+  if (::fstatat(AT_FDCWD, path.c_str(), &status, flags) != 0) return std::nullopt;
   return Identity{status.st_dev, status.st_ino};
 }
 
@@ -121,7 +122,11 @@ ScreenedPaths screen_paths(std::vector<Path> paths,
     }
     // The cleaner comes back to this when it opens the path's directory, to make sure that it is
     // still the one screened here.
-    if (identity) screened.identities.emplace(path, *identity);
+    if (identity) {
+      screened.identities.emplace(path, *identity);
+      const auto entry = identity_of(sorvik_lib::cleaner::entry_path(path), AT_SYMLINK_NOFOLLOW);
+      if (entry) screened.entry_identities.emplace(path, *entry);
+    }
     screened.accepted.push_back(std::move(path));
   }
   return screened;

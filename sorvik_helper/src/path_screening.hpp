@@ -35,6 +35,8 @@ struct ScreenedPaths {
       rejected;  // in request order, the first rule's message
   // What each accepted path that existed led to when it was screened, links followed.
   std::map<sorvik_lib::types::Path, FileIdentity> identities;
+  // The entry each of those paths named itself (a link as the link), without trailing separators.
+  std::map<sorvik_lib::types::Path, FileIdentity> entry_identities;
   // The directories no path may be: each forbidden root and every directory above one.
   std::set<FileIdentity> forbidden;
 };

@@ -27,7 +27,7 @@ bool query_status(const Path& path, int flags, struct stat& status) {
 class CleanRun {
  public:
   CleanRun(const PathSet& preserve_root_paths, const ProgressCallback& on_progress,
-           const TopDirectoryGuard& guard)
+           const TopEntryGuard& guard)
       : preserve_root_paths_(preserve_root_paths), on_progress_(on_progress), guard_(guard) {}
 
   void clean(std::span<const Path> paths, bool dry_run) {
@@ -54,8 +54,8 @@ class CleanRun {
     const std::uint64_t size = is_link && !kept ? 0 : tree_size(path);
     if (dry_run) return credit(path, size);
     if (kept) return empty_kept_root(path, size);
-    TopDirectoryCheck check;
-    if (guard_) check = [&](int directory_fd) { return guard_(path, directory_fd); };
+    TopEntryCheck check;
+    if (guard_) check = [&](const struct stat& top) { return guard_(path, top); };
     auto removed = remove_path(path, check);
     if (!removed) {
       // Gone since it was found: someone else removed it, so it is neither freed nor failed.
@@ -76,7 +76,10 @@ class CleanRun {
       return fail(root, stream.error().message());
     }
     if (guard_) {
-      if (auto allowed = guard_(root, stream->fd()); !allowed) return fail(root, allowed.error());
+      struct stat opened {};
+      if (::fstat(stream->fd(), &opened) != 0)
+        return fail(root, SystemError::from_errno().message());
+      if (auto allowed = guard_(root, opened); !allowed) return fail(root, allowed.error());
     }
     bool any_failed = false;
     for (;;) {
@@ -135,7 +138,7 @@ class CleanRun {
 
   const PathSet& preserve_root_paths_;
   const ProgressCallback& on_progress_;
-  const TopDirectoryGuard& guard_;
+  const TopEntryGuard& guard_;
   CleanResult result_;
 };
 
@@ -144,12 +147,12 @@ class CleanRun {
 CleanResult Cleaner::clean(std::span<const Path> paths, bool dry_run,
                            const PathSet& preserve_root_paths,
                            const ProgressCallback& on_progress) {
-  return clean(paths, dry_run, preserve_root_paths, on_progress, TopDirectoryGuard());
+  return clean(paths, dry_run, preserve_root_paths, on_progress, TopEntryGuard());
 }
 
 CleanResult Cleaner::clean(std::span<const Path> paths, bool dry_run,
                            const PathSet& preserve_root_paths, const ProgressCallback& on_progress,
-                           const TopDirectoryGuard& guard) {
+                           const TopEntryGuard& guard) {
   CleanRun run(preserve_root_paths, on_progress, guard);
   run.clean(paths, dry_run);
   return run.take_result();

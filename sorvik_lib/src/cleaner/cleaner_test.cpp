@@ -1,5 +1,7 @@
 #include "sorvik_lib/cleaner/cleaner.hpp"
 
+#include <tuple>
+
 #include "cleaner_test_support.hpp"
 
 namespace sorvik_lib::cleaner {
@@ -234,28 +236,26 @@ TEST(Cleaner, APathThatVanishesOnceFoundIsNeitherFreedNorFailed) {
                             "PathStarted " + dir / "file" + " 2", "Finished 0"}));
 }
 
-// What a guard was asked: each path with the inode of the directory it was shown.
+// What a guard was asked: each path with the inode it was shown and whether that was a directory.
 struct GuardCalls {
-  std::vector<std::pair<Path, ino_t>> calls;
-  TopDirectoryGuard guard(std::optional<std::string> refusal = std::nullopt) {
-    return [this, refusal](const Path& path, int directory_fd) -> std::expected<void, std::string> {
-      struct stat status {};
-      EXPECT_EQ(::fstat(directory_fd, &status), 0);
-      EXPECT_TRUE(S_ISDIR(status.st_mode));
-      calls.emplace_back(path, status.st_ino);
+  std::vector<std::tuple<Path, ino_t, bool>> calls;
+  TopEntryGuard guard(std::optional<std::string> refusal = std::nullopt) {
+    return [this, refusal](const Path& path,
+                           const struct stat& status) -> std::expected<void, std::string> {
+      calls.emplace_back(path, status.st_ino, S_ISDIR(status.st_mode));
       if (refusal) return std::unexpected(*refusal);
       return {};
     };
   }
 };
 
-ino_t inode_of(const std::string& path) {
+ino_t inode_of(const std::string& path, int flags = 0) {
   struct stat status {};
-  EXPECT_EQ(::stat(path.c_str(), &status), 0);
+  EXPECT_EQ(::fstatat(AT_FDCWD, path.c_str(), &status, flags), 0);
   return status.st_ino;
 }
 
-TEST(CleanerGuard, IsShownEveryTopDirectoryButNoLinkOrFile) {
+TEST(CleanerGuard, IsShownTheTopOfEveryPathBeforeItGoes) {
   TempDir dir;
   make_dir(dir / "tree/sub");
   make_file(dir / "tree/sub/f", 10);
@@ -266,11 +266,14 @@ TEST(CleanerGuard, IsShownEveryTopDirectoryButNoLinkOrFile) {
   make_link(dir / "target", dir / "kept-link");
   make_link(dir / "target", dir / "dir-link");
   make_file(dir / "file", 5);
-  const std::vector<std::pair<Path, ino_t>> expected = {
-      {dir / "tree", inode_of(dir / "tree")},
-      {dir / "kept", inode_of(dir / "kept")},
-      {dir / "kept-link", inode_of(dir / "target")}};
-  const std::vector<Path> paths = {dir / "tree", dir / "kept", dir / "kept-link", dir / "dir-link",
+  // Directories as opened (a kept link as the directory behind it), anything else as itself.
+  const std::vector<std::tuple<Path, ino_t, bool>> expected = {
+      {dir / "tree", inode_of(dir / "tree"), true},
+      {dir / "kept", inode_of(dir / "kept"), true},
+      {dir / "kept-link", inode_of(dir / "target"), true},
+      {dir / "dir-link/", inode_of(dir / "dir-link", AT_SYMLINK_NOFOLLOW), false},
+      {dir / "file", inode_of(dir / "file"), false}};
+  const std::vector<Path> paths = {dir / "tree", dir / "kept", dir / "kept-link", dir / "dir-link/",
                                    dir / "file"};
   const PathSet keep = {dir / "kept", dir / "kept-link"};
   GuardCalls dry;
@@ -284,7 +287,7 @@ TEST(CleanerGuard, IsShownEveryTopDirectoryButNoLinkOrFile) {
   EXPECT_TRUE(std::filesystem::is_empty(dir / "target"));
 }
 
-TEST(CleanerGuard, ARefusalLeavesTheDirectoryWhole) {
+TEST(CleanerGuard, ARefusalLeavesThePathWhole) {
   TempDir dir;
   make_dir(dir / "tree/sub");
   make_file(dir / "tree/sub/f", 10);
@@ -296,18 +299,20 @@ TEST(CleanerGuard, ARefusalLeavesTheDirectoryWhole) {
     return Cleaner::clean(std::vector<Path>{dir / "tree", dir / "kept", dir / "file"}, false,
                           {dir / "kept"}, on_progress, asked.guard("not this one"));
   });
+  const std::string refused = "not this one";
   EXPECT_EQ(
       run.result,
       (CleanResult{
-          {dir / "file"}, {{dir / "tree", "not this one"}, {dir / "kept", "not this one"}}, 5}));
+          {}, {{dir / "tree", refused}, {dir / "kept", refused}, {dir / "file", refused}}, 0}));
   EXPECT_EQ(
       run.events,
       (Events{"Started 3", "PathStarted " + dir / "tree" + " 0",
-              "PathFailed " + dir / "tree" + " not this one", "PathStarted " + dir / "kept" + " 1",
-              "PathFailed " + dir / "kept" + " not this one", "PathStarted " + dir / "file" + " 2",
-              "PathCleaned " + dir / "file" + " 5", "Finished 5"}));
+              "PathFailed " + dir / "tree" + " " + refused, "PathStarted " + dir / "kept" + " 1",
+              "PathFailed " + dir / "kept" + " " + refused, "PathStarted " + dir / "file" + " 2",
+              "PathFailed " + dir / "file" + " " + refused, "Finished 0"}));
   EXPECT_TRUE(exists_no_follow(dir / "tree/sub/f"));
   EXPECT_TRUE(exists_no_follow(dir / "kept/g"));
+  EXPECT_TRUE(exists_no_follow(dir / "file"));
 }
 
 class CleanerUnprivileged : public ::testing::Test {

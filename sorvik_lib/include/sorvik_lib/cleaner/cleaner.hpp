@@ -2,6 +2,8 @@
 // progress. It screens nothing: every path is acted on as given.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <expected>
 #include <functional>
 #include <span>
@@ -13,13 +15,14 @@
 
 namespace sorvik_lib::cleaner {
 
-// Asked about the directory the cleaner has opened at the top of an input path (a kept root
-// about to be emptied, or the top of a tree about to be removed) before anything inside it is
-// touched. `directory_fd` is that handle: whatever the path names by now, the handle is what
-// would be cleaned. An error is the message of a refusal; the path then fails with it and nothing
-// below it is touched. A link or a file removed as such is never shown to the guard.
-using TopDirectoryGuard =
-    std::function<std::expected<void, std::string>(const types::Path& path, int directory_fd)>;
+// Asked about what the cleaner is about to clean at the top of an input path, before anything
+// goes: the status of the directory it has opened there (fstat of the handle: a kept root about to
+// be emptied, or the top of a tree about to be removed), or of the file or link it is about to
+// unlink there (lstat through the handle of the directory holding it). Whatever the path names by
+// now, that is what would be cleaned. An error is the message of a refusal; the path then fails
+// with it and nothing of it is touched.
+using TopEntryGuard = std::function<std::expected<void, std::string>(const types::Path& path,
+                                                                     const struct stat& status)>;
 
 class Cleaner {
  public:
@@ -31,11 +34,11 @@ class Cleaner {
                                                 const PathSet& preserve_root_paths,
                                                 const ProgressCallback& on_progress);
 
-  // The same, with `guard` asked about every top directory before it is emptied or removed.
+  // The same, with `guard` asked about the top of every path before it is emptied or removed.
   [[nodiscard]] static types::CleanResult clean(std::span<const types::Path> paths, bool dry_run,
                                                 const PathSet& preserve_root_paths,
                                                 const ProgressCallback& on_progress,
-                                                const TopDirectoryGuard& guard);
+                                                const TopEntryGuard& guard);
 };
 
 }  // namespace sorvik_lib::cleaner

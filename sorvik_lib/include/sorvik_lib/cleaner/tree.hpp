@@ -3,6 +3,8 @@
 // byte does not exist for the system and is never cut short at the NUL.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <expected>
 #include <functional>
@@ -28,10 +30,11 @@ namespace sorvik_lib::cleaner {
 // unlink; either way a link is removed and what it points to stays.
 [[nodiscard]] std::expected<void, sys::SystemError> remove_path(const types::Path& path);
 
-// Asked about the directory a removal has opened at the top of a tree, before anything inside it
-// is touched: the handle is what would be emptied, whatever the path names by now. An error is
-// the message of a refusal.
-using TopDirectoryCheck = std::function<std::expected<void, std::string>(int directory_fd)>;
+// Asked about what a removal is about to take at the top, before anything goes: the status of the
+// directory it has opened there (fstat of the handle), or of the entry it is about to unlink
+// (lstat through the handle of the directory holding it). Whatever the path names by now, that is
+// what would go. An error is the message of a refusal.
+using TopEntryCheck = std::function<std::expected<void, std::string>(const struct stat& status)>;
 
 // A removal that the check on its top directory refused, with the check's message.
 struct RemovalRefused {
@@ -44,10 +47,10 @@ using RemovalFailure = std::variant<sys::SystemError, RemovalRefused>;
 // The text a failure is reported with.
 [[nodiscard]] std::string message_of(const RemovalFailure& failure);
 
-// remove_path that asks `check` (when set) about the directory it opens at the top of a tree. A
-// link, a file, or anything that is not opened as a directory is never shown to the check.
+// remove_path that asks `check` (when set) about the directory it opens at the top of a tree, or
+// about the file or link it is about to unlink there. Nothing below the top is shown to it.
 [[nodiscard]] std::expected<void, RemovalFailure> remove_path(const types::Path& path,
-                                                              const TopDirectoryCheck& check);
+                                                              const TopEntryCheck& check);
 
 // Removes the directory `path` with everything below it, or only the link when `path` is one
 // (also when spelled with a trailing separator). Stops at the first error other than a vanished
