@@ -7,8 +7,9 @@ BENCH_DIR := build/bench
 BENCH_ARGS ?=
 FUZZ_DIR := build/fuzz
 FUZZ_SECONDS ?= 60
+RACE_SECONDS ?= 60
 
-.PHONY: demo test fuzz bench deps deps-test release debug asan clean
+.PHONY: demo test fuzz race bench deps deps-test release debug asan clean
 
 demo: deps release
 	scripts/demo $(RELEASE_DIR)/bin
@@ -48,6 +49,12 @@ bench:
 	cmake --build $(BENCH_DIR) -j$(JOBS)
 	$(BENCH_DIR)/bin/sorvik_codec_bench
 	$(BENCH_DIR)/bin/sorvik_bench $(BENCH_ARGS)
+
+# The link races and the helper's bad-input runs for RACE_SECONDS each instead of make test's few.
+race: deps-test debug
+	SORVIK_RACE_SECONDS=$(RACE_SECONDS) SORVIK_BAD_INPUT_SECONDS=$(RACE_SECONDS) \
+	  SORVIK_BAD_INPUT_RUNS=100000000 ctest --test-dir $(DEBUG_DIR) --output-on-failure --verbose \
+	  --timeout $$(( $(RACE_SECONDS) * 3 + 120 )) -R '^(LinkRace|HelperBadInput)\.'
 
 asan:
 	cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSORVIK_WERROR=ON -DSORVIK_SANITIZE=ON

@@ -1,16 +1,14 @@
 // The forbidden roots, end to end: the real helper runs inside a throwaway root directory that
-// the test builds (the helper, its shared libraries, and marked system folders), so that "/",
-// "//" or "/usr/" reach a real helper without ever naming anything of the host.
+// the test builds, so that "/", "//" or "/usr/" reach a real helper without ever naming anything
+// of the host.
+#include "support/helper_chroot.hpp"
+
 #include <gtest/gtest.h>
-#include <sys/mount.h>
-#include <unistd.h>
 
 #include <filesystem>
-#include <optional>
-#include <sstream>
 
 #include "sorvik_lib/types/wire.hpp"
-#include "support/helper_process.hpp"
+#include "support/path_swap.hpp"
 
 namespace sorvik_test {
 namespace {
@@ -19,79 +17,10 @@ namespace fs = std::filesystem;
 using sorvik_lib::types::CleanResult;
 using sorvik_lib::types::ErrorEntry;
 
-const char* const kSystemFolders[] = {"usr", "usr/local", "etc",  "var",
-                                      "tmp", "bin",       "home", "root"};
-
-// The absolute library path of one line of ldd's listing ("libx.so => /lib/libx.so (0x...)" or
-// "/lib64/ld-linux-x86-64.so.2 (0x...)"), or nothing for lines without one.
-std::string library_of(std::string_view line) {
-  const auto address = line.find(" (0x");
-  if (address == std::string_view::npos) return {};
-  line = line.substr(0, address);
-  if (const auto arrow = line.find("=> "); arrow != std::string_view::npos) {
-    line = line.substr(arrow + 3);
-  }
-  line.remove_prefix(std::min(line.find_first_not_of(" \t"), line.size()));
-  return line.starts_with('/') ? std::string(line) : std::string();
-}
-
-// Copies the helper and every shared library ldd names into `root`, at the same places. Tells
-// whether the helper carries a sanitizer runtime, which needs /proc.
-void install_helper(const fs::path& root, bool& sanitized) {
-  fs::copy_file(kHelperPath, root / "sorvik_helper");
-  const auto listed = run("ldd", {kHelperPath});
-  ASSERT_TRUE(listed.status.success()) << listed.error;
-  std::istringstream lines(listed.output);
-  for (std::string line; std::getline(lines, line);) {
-    const fs::path source = library_of(line);
-    if (source.empty()) continue;
-    if (source.filename().string().find("san.so") != std::string::npos) sanitized = true;
-    const fs::path target = root / source.relative_path();
-    fs::create_directories(target.parent_path());
-    fs::copy_file(source, target, fs::copy_options::overwrite_existing);
-  }
-}
-
-// /proc mounted inside the throwaway root for as long as the test runs; unmounted before the
-// root's removal, which must never descend into it.
-class ProcMount {
- public:
-  explicit ProcMount(const fs::path& root) : target_(root / "proc") {
-    fs::create_directory(target_);
-    mounted_ =
-        ::mount("proc", target_.c_str(), "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) == 0;
-  }
-  ~ProcMount() {
-    if (mounted_) ::umount2(target_.c_str(), MNT_DETACH);
-  }
-  ProcMount(const ProcMount&) = delete;
-  ProcMount& operator=(const ProcMount&) = delete;
-
-  [[nodiscard]] bool mounted() const { return mounted_; }
-
- private:
-  fs::path target_;
-  bool mounted_ = false;
-};
-
 TEST(HelperChroot, ForbiddenRootsByAnySpellingSurvive) {
-  if (::geteuid() != 0) GTEST_SKIP() << "needs root to build and enter a chroot";
-  TempDir dir;
-  const fs::path root = dir.path();
-  fs::permissions(root, fs::perms(0755));
-  bool sanitized = false;
-  ASSERT_NO_FATAL_FAILURE(install_helper(root, sanitized));
-  std::optional<ProcMount> proc;
-  if (sanitized) {
-    proc.emplace(root);
-    if (!proc->mounted())
-      GTEST_SKIP() << "a sanitizer runtime needs /proc, which cannot be mounted";
-  }
-  write_file(root / "marker", "root");
-  for (const char* folder : kSystemFolders) {
-    fs::create_directories(root / folder);
-    write_file(root / folder / "marker", folder);
-  }
+  HelperChroot chroot;
+  if (chroot.unavailable()) GTEST_SKIP() << *chroot.unavailable();
+  const fs::path root = chroot.root();
   fs::create_directories(root / "tmp/scratch");
   write_file(root / "tmp/scratch/junk", std::string(10, 'j'));
   write_file(root / "usr/local/junk", std::string(20, 'j'));
@@ -106,23 +35,54 @@ TEST(HelperChroot, ForbiddenRootsByAnySpellingSurvive) {
   std::vector<std::string> paths = refused;
   paths.insert(paths.begin() + 3, "/tmp/scratch");
   paths.push_back("/usr/local/junk");
-  const auto ran = run("chroot", {root.string(), "/sorvik_helper"}, elevated_request(paths));
-  if (ran.status.value == 125 && ran.output.empty()) {
-    GTEST_SKIP() << "chroot is not possible here: " << ran.error;
-  }
-  EXPECT_EQ(ran.error, "");
-  ASSERT_TRUE(ran.status.success()) << ran.status.to_string();
-  const auto result = decode_exact(ran.output);
+  const auto ran = chroot.run(elevated_request(paths));
+  EXPECT_EQ(ran.process.error, "");
+  ASSERT_TRUE(ran.process.status.success()) << ran.process.status.to_string();
+  const auto result = decode_exact(ran.process.output);
 
   std::vector<ErrorEntry> refusals;
   for (const auto& path : refused) refusals.push_back({path, "Path is forbidden: " + path});
   EXPECT_EQ(result, (CleanResult{{"/tmp/scratch", "/usr/local/junk"}, refusals, 30}));
-  EXPECT_EQ(read_file(root / "marker"), "root");
-  for (const char* folder : kSystemFolders) {
-    EXPECT_EQ(read_file(root / folder / "marker"), folder) << folder;
-  }
-  EXPECT_TRUE(fs::exists(root / "sorvik_helper"));
+  EXPECT_EQ(chroot.damaged_markers(), std::vector<std::string>{});
   EXPECT_FALSE(fs::exists(root / "tmp/scratch"));
+}
+
+// A component above an accepted path swapped for a link to "/" after screening: what the helper
+// would then open is a forbidden root, which it must refuse whether it was to remove or to empty.
+TEST(HelperChroot, AForbiddenRootReachedThroughASwappedComponentSurvives) {
+  HelperChroot chroot;
+  if (chroot.unavailable()) GTEST_SKIP() << *chroot.unavailable();
+  const fs::path scratch = chroot.host_path("/scratch");
+  for (const char* name : {"a/usr", "b/usr"}) {
+    fs::create_directories(scratch / name);
+    write_file(scratch / name / "junk", "jjj");
+  }
+  write_file(scratch / "sentinel", "s");
+  constexpr int kSlowFiles = 3000;
+  make_slow_tree(scratch / "slow", kSlowFiles);
+  const std::vector<std::string> paths = {"/scratch/sentinel", "/scratch/slow", "/scratch/a/usr",
+                                          "/scratch/b/usr"};
+  ChrootRun ran;
+  const bool in_time =
+      swap_while_cleaning([&] { ran = chroot.run(elevated_request(paths, {"/scratch/b/usr"})); },
+                          scratch / "sentinel", scratch / "slow",
+                          [&] {
+                            // Relative, so that the links lead to the throwaway root on the host
+                            // too.
+                            swap_for_link(scratch / "a", "..");
+                            swap_for_link(scratch / "b", "..");
+                          });
+  EXPECT_TRUE(in_time) << "the helper finished the slow tree before the swap";
+  EXPECT_EQ(ran.process.error, "");
+  ASSERT_TRUE(ran.process.status.success()) << ran.process.status.to_string();
+  EXPECT_EQ(decode_exact(ran.process.output),
+            (CleanResult{{"/scratch/sentinel", "/scratch/slow"},
+                         {{"/scratch/a/usr", "Path is forbidden: /scratch/a/usr"},
+                          {"/scratch/b/usr", "Path is forbidden: /scratch/b/usr"}},
+                         1 + kSlowFiles}));
+  EXPECT_EQ(chroot.damaged_markers(), std::vector<std::string>{});
+  EXPECT_TRUE(fs::exists(chroot.host_path("/usr/local")));
+  EXPECT_EQ(read_file(scratch / "a.moved/usr/junk"), "jjj");
 }
 
 }  // namespace

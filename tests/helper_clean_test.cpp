@@ -70,6 +70,13 @@ TEST(HelperClean, ALinkGivenAsAPathGoesAloneAndCreditsNothing) {
   EXPECT_EQ(result, (CleanResult{{(dir / "link").string()}, {}, 0}));
   EXPECT_FALSE(exists_no_follow(dir / "link"));
   EXPECT_TRUE(exists_no_follow(dir / "target/big"));
+  // A trailing separator would make the system resolve the link; it still goes alone.
+  std::filesystem::create_directory_symlink(dir / "target", dir / "link");
+  const std::string spelled = (dir / "link").string() + "/./";
+  EXPECT_EQ(clean_through_helper(run_helper(elevated_request({spelled}))),
+            (CleanResult{{spelled}, {}, 0}));
+  EXPECT_FALSE(exists_no_follow(dir / "link"));
+  EXPECT_TRUE(exists_no_follow(dir / "target/big"));
 }
 
 TEST(HelperClean, ANonUtf8NameThatCannotBeDeletedStillReachesTheApplication) {

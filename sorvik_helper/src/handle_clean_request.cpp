@@ -3,6 +3,7 @@
 
 #include <iterator>
 
+#include "cleaning_guard.hpp"
 #include "path_screening.hpp"
 #include "sorvik_lib/cleaner/cleaner.hpp"
 
@@ -26,7 +27,12 @@ CleanResult screen_and_clean(ElevatedCleanRequest request, bool dry_run,
   const PathSet preserve_root_paths(std::make_move_iterator(request.preserveRootPaths.begin()),
                                     std::make_move_iterator(request.preserveRootPaths.end()));
   request.preserveRootPaths.clear();
-  auto result = Cleaner::clean(screened.accepted, dry_run, preserve_root_paths, on_progress);
+  // Whatever was swapped in since screening must not be what gets emptied or removed.
+  const auto guard = [&screened](const sorvik_lib::types::Path& path, const struct stat& top) {
+    return check_top_entry(screened, path, top);
+  };
+  auto result =
+      Cleaner::clean(screened.accepted, dry_run, preserve_root_paths, on_progress, guard);
   result.errors.insert(result.errors.end(), std::make_move_iterator(screened.rejected.begin()),
                        std::make_move_iterator(screened.rejected.end()));
   return result;

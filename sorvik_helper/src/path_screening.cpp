@@ -15,6 +15,7 @@
 #include <string>
 #include <utility>
 
+#include "sorvik_lib/cleaner/tree.hpp"
 #include "sorvik_lib/sys/unique_fd.hpp"
 
 namespace sorvik_helper {
@@ -23,16 +24,16 @@ using sorvik_lib::types::Path;
 
 namespace {
 
-using Identity = std::pair<dev_t, ino_t>;
+using Identity = FileIdentity;
 using sorvik_lib::sys::UniqueFd;
 
 constexpr int kMaxClimb = 4096;
 
-std::optional<Identity> identity_of(const std::string& path) {
+std::optional<Identity> identity_of(const std::string& path, int flags = 0) {
   // A path holding a NUL byte names nothing; cutting it at the NUL would name something else.
   if (path.find('\0') != std::string::npos) return std::nullopt;
   struct stat status {};
-  if (::stat(path.c_str(), &status) != 0) return std::nullopt;
+  if (::fstatat(AT_FDCWD, path.c_str(), &status, flags) != 0) return std::nullopt;
   return Identity{status.st_dev, status.st_ino};
 }
 
@@ -91,16 +92,14 @@ std::set<Identity> forbidden_identities(std::span<const std::string_view> forbid
   return identities;
 }
 
-std::optional<std::string> refusal(const Path& path,
-                                   std::span<const std::string_view> forbidden_roots,
-                                   const std::set<Identity>& identities) {
+// The rules that read the text alone, which the application knows exactly.
+std::optional<std::string> text_refusal(const Path& path,
+                                        std::span<const std::string_view> forbidden_roots) {
   if (!path.starts_with('/')) return "Path is not absolute: " + path;
   if (path.find("..") != Path::npos) return "Path contains traversal: " + path;
   const bool named =
       std::ranges::find(forbidden_roots, std::string_view(path)) != forbidden_roots.end();
   if (named) return "Path is forbidden: " + path;
-  const auto identity = identity_of(path);
-  if (identity && identities.contains(*identity)) return "Path is forbidden: " + path;
   return std::nullopt;
 }
 
@@ -108,14 +107,27 @@ std::optional<std::string> refusal(const Path& path,
 
 ScreenedPaths screen_paths(std::vector<Path> paths,
                            std::span<const std::string_view> forbidden_roots) {
-  const std::set<Identity> identities = forbidden_identities(forbidden_roots);
   ScreenedPaths screened;
+  screened.forbidden = forbidden_identities(forbidden_roots);
   for (Path& path : paths) {
-    if (auto message = refusal(path, forbidden_roots, identities)) {
+    if (auto message = text_refusal(path, forbidden_roots)) {
       screened.rejected.push_back({std::move(path), std::move(*message)});
-    } else {
-      screened.accepted.push_back(std::move(path));
+      continue;
     }
+    const auto identity = identity_of(path);
+    if (identity && screened.forbidden.contains(*identity)) {
+      std::string message = "Path is forbidden: " + path;
+      screened.rejected.push_back({std::move(path), std::move(message)});
+      continue;
+    }
+    // The cleaner comes back to this when it opens the path's directory, to make sure that it is
+    // still the one screened here.
+    if (identity) {
+      screened.identities.emplace(path, *identity);
+      const auto entry = identity_of(sorvik_lib::cleaner::entry_path(path), AT_SYMLINK_NOFOLLOW);
+      if (entry) screened.entry_identities.emplace(path, *entry);
+    }
+    screened.accepted.push_back(std::move(path));
   }
   return screened;
 }

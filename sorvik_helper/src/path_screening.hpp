@@ -2,7 +2,12 @@
 // "..", and not one of the system roots, by spelling or by identity.
 #pragma once
 
+#include <sys/types.h>
+
 #include <array>
+#include <compare>
+#include <map>
+#include <set>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -17,10 +22,23 @@ inline constexpr std::array<std::string_view, 13> FORBIDDEN_PATHS = {
     "/home", "/root", "/Users", "/System", "/Library", "/Applications",
 };
 
+// Which file or directory a path led to: its device and inode.
+struct FileIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  friend auto operator<=>(const FileIdentity&, const FileIdentity&) = default;
+};
+
 struct ScreenedPaths {
   std::vector<sorvik_lib::types::Path> accepted;  // in request order, duplicates kept
   std::vector<sorvik_lib::types::ErrorEntry>
       rejected;  // in request order, the first rule's message
+  // What each accepted path that existed led to when it was screened, links followed.
+  std::map<sorvik_lib::types::Path, FileIdentity> identities;
+  // The entry each of those paths named itself (a link as the link), without trailing separators.
+  std::map<sorvik_lib::types::Path, FileIdentity> entry_identities;
+  // The directories no path may be: each forbidden root and every directory above one.
+  std::set<FileIdentity> forbidden;
 };
 
 // Applies the rules in order, the first that refuses deciding the message:
@@ -29,7 +47,8 @@ struct ScreenedPaths {
 //   "Path is forbidden: {}"      the text is one of `forbidden_roots`, or the path exists and is
 //                                the very directory (device and inode, links followed) of a
 //                                forbidden root or of any directory above one's resolved location.
-// Roots that do not exist play no part in the second test.
+// Roots that do not exist play no part in the second test. Records the identity of every accepted
+// path that exists, and the forbidden identities, for the check at cleaning time.
 [[nodiscard]] ScreenedPaths screen_paths(std::vector<sorvik_lib::types::Path> paths,
                                          std::span<const std::string_view> forbidden_roots);
 

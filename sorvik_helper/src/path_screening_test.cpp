@@ -1,42 +1,20 @@
 #include "path_screening.hpp"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <string>
 
+#include "scratch_dir_test_support.hpp"
+
 namespace sorvik_helper {
 namespace {
+
+using testing_support::ScratchDir;
 
 using namespace std::string_literals;
 using sorvik_lib::types::ErrorEntry;
 using sorvik_lib::types::Path;
-
-// A fresh directory for roots that the identity test can find; screening deletes nothing.
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "sorvik-screening-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~ScratchDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-
-  [[nodiscard]] std::string operator/(std::string_view name) const {
-    return (path_ / name).string();
-  }
-  [[nodiscard]] std::string text() const { return path_.string(); }
-
- private:
-  std::filesystem::path path_;
-};
 
 std::vector<std::string> messages(const ScreenedPaths& screened) {
   std::vector<std::string> result;

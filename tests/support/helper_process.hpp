@@ -14,10 +14,12 @@ namespace sorvik_test {
 inline const std::string kHelperPath = SORVIK_HELPER_PATH;
 inline const std::string kCliPath = SORVIK_CLI_PATH;
 
-// A fresh directory under the system's temporary folder, removed with all it holds at the end.
+// A fresh directory under `base` (the system's temporary folder unless given), removed with all
+// it holds at the end.
 class TempDir {
  public:
   TempDir();
+  explicit TempDir(const std::filesystem::path& base);
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
@@ -30,6 +32,10 @@ class TempDir {
  private:
   std::filesystem::path path_;
 };
+
+// Memory-backed temporary space where the machine has it (/dev/shm), for trees of thousands of
+// entries; the system's temporary folder elsewhere.
+[[nodiscard]] std::filesystem::path fast_temp_directory();
 
 void write_file(const std::filesystem::path& path, std::string_view content);
 [[nodiscard]] std::string read_file(const std::filesystem::path& path);

@@ -26,8 +26,9 @@ bool query_status(const Path& path, int flags, struct stat& status) {
 
 class CleanRun {
  public:
-  CleanRun(const PathSet& preserve_root_paths, const ProgressCallback& on_progress)
-      : preserve_root_paths_(preserve_root_paths), on_progress_(on_progress) {}
+  CleanRun(const PathSet& preserve_root_paths, const ProgressCallback& on_progress,
+           const TopEntryGuard& guard)
+      : preserve_root_paths_(preserve_root_paths), on_progress_(on_progress), guard_(guard) {}
 
   void clean(std::span<const Path> paths, bool dry_run) {
     emit(progress::Started{paths.size()});
@@ -48,18 +49,38 @@ class CleanRun {
     const bool kept = !preserve_root_paths_.empty() && preserve_root_paths_.contains(path);
     // Removing a link frees only the link, so its target's bytes are never credited; a kept root
     // that is a link is emptied through it and credits what goes.
-    const bool is_link = query_status(path, AT_SYMLINK_NOFOLLOW, status) && S_ISLNK(status.st_mode);
+    const bool is_link =
+        query_status(entry_path(path), AT_SYMLINK_NOFOLLOW, status) && S_ISLNK(status.st_mode);
     const std::uint64_t size = is_link && !kept ? 0 : tree_size(path);
     if (dry_run) return credit(path, size);
     if (kept) return empty_kept_root(path, size);
-    auto removed = remove_path(path);
-    if (!removed) return fail(path, removed.error());
+    TopEntryCheck check;
+    if (guard_) check = [&](const struct stat& top) { return guard_(path, top); };
+    auto removed = remove_path(path, check);
+    if (!removed) {
+      // Gone since it was found: someone else removed it, so it is neither freed nor failed.
+      if (const auto* error = std::get_if<SystemError>(&removed.error());
+          error != nullptr && error->number() == ENOENT &&
+          !query_status(path, AT_SYMLINK_NOFOLLOW, status)) {
+        return;
+      }
+      return fail(path, message_of(removed.error()));
+    }
     credit(path, size);
   }
 
   void empty_kept_root(const Path& root, std::uint64_t size) {
     auto stream = open_listing(root);
-    if (!stream) return fail(root, stream.error());
+    if (!stream) {
+      if (stream.error().number() == ENOENT) return;  // gone since it was found
+      return fail(root, stream.error().message());
+    }
+    if (guard_) {
+      struct stat opened {};
+      if (::fstat(stream->fd(), &opened) != 0)
+        return fail(root, SystemError::from_errno().message());
+      if (auto allowed = guard_(root, opened); !allowed) return fail(root, allowed.error());
+    }
     bool any_failed = false;
     for (;;) {
       // A listing that cannot be read further ends the emptying; what was listed is dealt with.
@@ -106,8 +127,7 @@ class CleanRun {
     emit(progress::PathCleaned{types::to_utf8_lossy(path), size});
   }
 
-  void fail(const Path& path, const SystemError& error) {
-    std::string message = error.message();
+  void fail(const Path& path, std::string message) {
     emit(progress::PathFailed{types::to_utf8_lossy(path), message});
     result_.errors.push_back({path, std::move(message)});
   }
@@ -118,6 +138,7 @@ class CleanRun {
 
   const PathSet& preserve_root_paths_;
   const ProgressCallback& on_progress_;
+  const TopEntryGuard& guard_;
   CleanResult result_;
 };
 
@@ -126,7 +147,13 @@ class CleanRun {
 CleanResult Cleaner::clean(std::span<const Path> paths, bool dry_run,
                            const PathSet& preserve_root_paths,
                            const ProgressCallback& on_progress) {
-  CleanRun run(preserve_root_paths, on_progress);
+  return clean(paths, dry_run, preserve_root_paths, on_progress, TopEntryGuard());
+}
+
+CleanResult Cleaner::clean(std::span<const Path> paths, bool dry_run,
+                           const PathSet& preserve_root_paths, const ProgressCallback& on_progress,
+                           const TopEntryGuard& guard) {
+  CleanRun run(preserve_root_paths, on_progress, guard);
   run.clean(paths, dry_run);
   return run.take_result();
 }

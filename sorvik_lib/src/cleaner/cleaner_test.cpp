@@ -1,5 +1,7 @@
 #include "sorvik_lib/cleaner/cleaner.hpp"
 
+#include <tuple>
+
 #include "cleaner_test_support.hpp"
 
 namespace sorvik_lib::cleaner {
@@ -82,6 +84,22 @@ TEST(Cleaner, ARemovedLinkCreditsNothingAndLeavesItsTarget) {
   EXPECT_FALSE(exists_no_follow(dir / "dir-link"));
   EXPECT_FALSE(exists_no_follow(dir / "file-link"));
   EXPECT_TRUE(exists_no_follow(dir / "target/f"));
+}
+
+TEST(Cleaner, ALinkWithATrailingSeparatorIsRemovedAsALink) {
+  TempDir dir;
+  make_dir(dir / "target/sub");
+  make_file(dir / "target/sub/f", 30);
+  make_link(dir / "target", dir / "link");
+  make_link(dir / "target", dir / "kept-link");
+  // Removed, it goes as the link it is; kept, it is emptied through, as any kept link is.
+  EXPECT_EQ(clean({dir / "link/"}).result, (CleanResult{{dir / "link/"}, {}, 0}));
+  EXPECT_FALSE(exists_no_follow(dir / "link"));
+  EXPECT_TRUE(exists_no_follow(dir / "target/sub/f"));
+  EXPECT_EQ(clean({dir / "kept-link/."}, {dir / "kept-link/."}).result,
+            (CleanResult{{dir / "kept-link/."}, {}, 30}));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "kept-link"));
+  EXPECT_TRUE(std::filesystem::is_empty(dir / "target"));
 }
 
 TEST(Cleaner, LinksInsideATreeCountNothingAndTheirTargetsStay) {
@@ -194,6 +212,107 @@ TEST(Cleaner, EventsShowPathsReadablyWhileTheResultKeepsTheBytes) {
   const auto run = clean({odd});
   EXPECT_EQ(run.result, (CleanResult{{odd}, {}, 2}));
   EXPECT_EQ(run.events[1], "PathStarted " + dir / "caf\xEF\xBF\xBD" + " 0");
+}
+
+TEST(Cleaner, APathThatVanishesOnceFoundIsNeitherFreedNorFailed) {
+  TempDir dir;
+  make_dir(dir / "tree/sub");
+  make_file(dir / "tree/sub/f", 10);
+  make_dir(dir / "kept");
+  make_file(dir / "file", 5);
+  const std::vector<Path> paths = {dir / "tree", dir / "kept", dir / "file"};
+  const PathSet keep = {dir / "kept"};
+  Events events;
+  // Someone else removes each path as soon as the cleaner has found it.
+  const ProgressCallback on_progress = [&](CleanProgress event) {
+    if (const auto* started = std::get_if<progress::PathStarted>(&event)) {
+      std::filesystem::remove_all(started->path);
+    }
+    events.push_back(testing::describe(event));
+  };
+  EXPECT_EQ(Cleaner::clean(paths, false, keep, on_progress), CleanResult{});
+  EXPECT_EQ(events, (Events{"Started 3", "PathStarted " + dir / "tree" + " 0",
+                            "PathStarted " + dir / "kept" + " 1",
+                            "PathStarted " + dir / "file" + " 2", "Finished 0"}));
+}
+
+// What a guard was asked: each path with the inode it was shown and whether that was a directory.
+struct GuardCalls {
+  std::vector<std::tuple<Path, ino_t, bool>> calls;
+  TopEntryGuard guard(std::optional<std::string> refusal = std::nullopt) {
+    return [this, refusal](const Path& path,
+                           const struct stat& status) -> std::expected<void, std::string> {
+      calls.emplace_back(path, status.st_ino, S_ISDIR(status.st_mode));
+      if (refusal) return std::unexpected(*refusal);
+      return {};
+    };
+  }
+};
+
+ino_t inode_of(const std::string& path, int flags = 0) {
+  struct stat status {};
+  EXPECT_EQ(::fstatat(AT_FDCWD, path.c_str(), &status, flags), 0);
+  return status.st_ino;
+}
+
+TEST(CleanerGuard, IsShownTheTopOfEveryPathBeforeItGoes) {
+  TempDir dir;
+  make_dir(dir / "tree/sub");
+  make_file(dir / "tree/sub/f", 10);
+  make_dir(dir / "kept/sub");
+  make_file(dir / "kept/sub/g", 20);
+  make_dir(dir / "target");
+  make_file(dir / "target/h", 40);
+  make_link(dir / "target", dir / "kept-link");
+  make_link(dir / "target", dir / "dir-link");
+  make_file(dir / "file", 5);
+  // Directories as opened (a kept link as the directory behind it), anything else as itself.
+  const std::vector<std::tuple<Path, ino_t, bool>> expected = {
+      {dir / "tree", inode_of(dir / "tree"), true},
+      {dir / "kept", inode_of(dir / "kept"), true},
+      {dir / "kept-link", inode_of(dir / "target"), true},
+      {dir / "dir-link/", inode_of(dir / "dir-link", AT_SYMLINK_NOFOLLOW), false},
+      {dir / "file", inode_of(dir / "file"), false}};
+  const std::vector<Path> paths = {dir / "tree", dir / "kept", dir / "kept-link", dir / "dir-link/",
+                                   dir / "file"};
+  const PathSet keep = {dir / "kept", dir / "kept-link"};
+  GuardCalls dry;
+  EXPECT_EQ(Cleaner::clean(paths, true, keep, {}, dry.guard()).bytesFreed, 10u + 20 + 40 + 5);
+  EXPECT_TRUE(dry.calls.empty());  // a dry run touches nothing
+
+  GuardCalls asked;
+  const auto result = Cleaner::clean(paths, false, keep, {}, asked.guard());
+  EXPECT_EQ(asked.calls, expected);
+  EXPECT_EQ(result, (CleanResult{paths, {}, 10 + 20 + 40 + 0 + 5}));
+  EXPECT_TRUE(std::filesystem::is_empty(dir / "target"));
+}
+
+TEST(CleanerGuard, ARefusalLeavesThePathWhole) {
+  TempDir dir;
+  make_dir(dir / "tree/sub");
+  make_file(dir / "tree/sub/f", 10);
+  make_dir(dir / "kept");
+  make_file(dir / "kept/g", 20);
+  make_file(dir / "file", 5);
+  GuardCalls asked;
+  const auto run = testing::record([&](const ProgressCallback& on_progress) {
+    return Cleaner::clean(std::vector<Path>{dir / "tree", dir / "kept", dir / "file"}, false,
+                          {dir / "kept"}, on_progress, asked.guard("not this one"));
+  });
+  const std::string refused = "not this one";
+  EXPECT_EQ(
+      run.result,
+      (CleanResult{
+          {}, {{dir / "tree", refused}, {dir / "kept", refused}, {dir / "file", refused}}, 0}));
+  EXPECT_EQ(
+      run.events,
+      (Events{"Started 3", "PathStarted " + dir / "tree" + " 0",
+              "PathFailed " + dir / "tree" + " " + refused, "PathStarted " + dir / "kept" + " 1",
+              "PathFailed " + dir / "kept" + " " + refused, "PathStarted " + dir / "file" + " 2",
+              "PathFailed " + dir / "file" + " " + refused, "Finished 0"}));
+  EXPECT_TRUE(exists_no_follow(dir / "tree/sub/f"));
+  EXPECT_TRUE(exists_no_follow(dir / "kept/g"));
+  EXPECT_TRUE(exists_no_follow(dir / "file"));
 }
 
 class CleanerUnprivileged : public ::testing::Test {

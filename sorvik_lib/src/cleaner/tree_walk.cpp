@@ -30,7 +30,9 @@
 // more; a removal reports that as its failure. A directory moved away while the walk holds its
 // handle is still the directory the walk was emptying; when it is done, the final unlinkat of its
 // old name either finds nothing (ENOENT, not an error) or meets whatever took the name, which
-// AT_REMOVEDIR removes only if it is an empty directory.
+// AT_REMOVEDIR removes only if it is an empty directory. A directory that someone else deletes
+// while the walk holds it fails its listing with ENOENT; it holds nothing any more, so the walk
+// leaves it as done, and a removal counts that as the vanished entry it is.
 #include "tree_walk.hpp"
 
 #include <fcntl.h>
@@ -115,9 +117,12 @@ class TreeWalk {
       return DirectoryEntry{pending.name.c_str(), pending.type};
     }
     auto entry = frame.stream.next();
-    if (!entry && Visitor::kToleratesErrors) return std::nullopt;
+    if (!entry && (Visitor::kToleratesErrors || is_deleted(entry.error()))) return std::nullopt;
     return entry;
   }
+
+  // Listing a directory that someone else deleted meanwhile fails with ENOENT: it holds nothing.
+  static bool is_deleted(const SystemError& error) { return error.number() == ENOENT; }
 
   std::expected<void, SystemError> descend(const char* name) {
     while (frames_.size() - first_open_ >= kMaxOpenDirectories) {
@@ -164,7 +169,7 @@ class TreeWalk {
     for (;;) {
       auto entry = frame.stream.next();
       if (!entry) {
-        if (Visitor::kToleratesErrors) break;
+        if (Visitor::kToleratesErrors || is_deleted(entry.error())) break;
         return std::unexpected(entry.error());
       }
       if (!*entry) break;

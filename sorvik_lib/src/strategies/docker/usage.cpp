@@ -9,6 +9,7 @@
 
 #include "output_lines.hpp"
 #include "sorvik_lib/strategies/parse_size.hpp"
+#include "sorvik_lib/types/utf8.hpp"
 
 namespace sorvik_lib::strategies::docker {
 namespace {
@@ -42,12 +43,13 @@ std::optional<std::string_view> string_member(const nlohmann::json& document,
 }
 
 // One complete JSON document, or the parser's description of why `line` is not one. The parser
-// reports errors by exception; none leaves this function.
+// reports errors by exception; none leaves this function. Its description quotes the bytes it
+// stopped at, which need not be UTF-8, while the description ends up in a text of the protocol.
 std::expected<nlohmann::json, std::string> parse_json(std::string_view line) {
   try {
     return nlohmann::json::parse(line);
   } catch (const nlohmann::json::exception& error) {
-    return std::unexpected(std::string(error.what()));
+    return std::unexpected(types::to_utf8_lossy(error.what()));
   }
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "sorvik_lib/types/utf8.hpp"
+
 namespace sorvik_lib::strategies::docker {
 namespace {
 
@@ -105,6 +107,14 @@ TEST(ParseSystemDf, ABrokenLineIsAParseError) {
         << options.error().message();
     EXPECT_GT(options.error().message().size(), std::string_view("Invalid JSON line: ").size());
   }
+}
+
+TEST(ParseSystemDf, TheParsersDescriptionOfBadBytesIsStillAText) {
+  // The parser quotes the bytes it stopped at; ill-formed UTF-8 shows as U+FFFD.
+  const auto options = parse_system_df("{\"Type\":\"Images\",\"Reclaimable\":\"1\xFFkB\"}\n", 0);
+  ASSERT_FALSE(options);
+  EXPECT_TRUE(types::is_valid_utf8(options.error().message())) << options.error().message();
+  EXPECT_NE(options.error().message().find("\xEF\xBF\xBD"), std::string::npos);
 }
 
 TEST(ParseReclaimable, SizeBeforeTheShare) {
