@@ -75,16 +75,8 @@ std::string must(std::vector<std::string> arguments) {
   return run.output;
 }
 
-std::string docker_request(std::vector<std::string> options) {
-  return sorvik_lib::types::encode_request(
-             sorvik_lib::types::SidecarRequest(
-                 std::in_place_index<1>,
-                 sorvik_lib::types::ManagedCleanRequest{"docker", std::move(options)}))
-      .value();
-}
-
 CleanResult helper_clean(std::vector<std::string> options) {
-  const auto run = run_helper(docker_request(std::move(options)));
+  const auto run = run_helper(managed_request("docker", std::move(options)));
   EXPECT_EQ(run.error, "");
   EXPECT_TRUE(run.status.success());
   return decode_exact(run.output);

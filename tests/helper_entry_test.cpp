@@ -13,15 +13,6 @@ using sorvik_lib::sys::InputMode;
 using sorvik_lib::sys::OutputMode;
 using sorvik_lib::types::CleanResult;
 using sorvik_lib::types::ErrorEntry;
-using sorvik_lib::types::ManagedCleanRequest;
-using sorvik_lib::types::SidecarRequest;
-
-std::string managed_request(std::string strategy, std::vector<std::string> options) {
-  return sorvik_lib::types::encode_request(
-             SidecarRequest(std::in_place_index<1>,
-                            ManagedCleanRequest{std::move(strategy), std::move(options)}))
-      .value();
-}
 
 CleanResult parse_failure() {
   return sorvik_lib::types::single_error_result("stdin", "Failed to parse request");

@@ -19,18 +19,10 @@ const std::vector<std::string> kContainers = {"docker", "container", "prune", "-
 const std::vector<std::string> kAllImages = {"docker", "image", "prune", "-a", "-f"};
 const std::vector<std::string> kVolumes = {"docker", "volume", "prune", "-f"};
 
-std::string docker_request(std::vector<std::string> options) {
-  return sorvik_lib::types::encode_request(
-             sorvik_lib::types::SidecarRequest(
-                 std::in_place_index<1>,
-                 sorvik_lib::types::ManagedCleanRequest{"docker", std::move(options)}))
-      .value();
-}
-
 // The helper's answer to a docker request; it never writes to standard error and always exits 0
 // on this road.
 CleanResult clean(std::vector<std::string> options) {
-  const auto run = run_helper(docker_request(std::move(options)));
+  const auto run = run_helper(managed_request("docker", std::move(options)));
   EXPECT_EQ(run.error, "");
   EXPECT_TRUE(run.status.success()) << run.status.to_string();
   return decode_exact(run.output);
@@ -115,7 +107,7 @@ TEST(HelperManagedDocker, RequestFileRoadRunsTheSamePrunes) {
   programs.answer(kVolumes, "Total reclaimed space: 2kB\n");
   TempDir dir;
   const auto request_file = dir / "request.bin";
-  write_file(request_file, docker_request({"unused_volumes", "unused_volumes"}));
+  write_file(request_file, managed_request("docker", {"unused_volumes", "unused_volumes"}));
   const auto run = run_helper("", {request_file.string()});
   EXPECT_EQ(run.error, "");
   const CleanResult result = decode_exact(run.output);

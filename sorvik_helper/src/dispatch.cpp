@@ -5,6 +5,7 @@
 
 #include "handle_clean_request.hpp"
 #include "sorvik_lib/strategies/strategy.hpp"
+#include "sorvik_lib/sys/memory.hpp"
 #include "sorvik_lib/types/wire.hpp"
 
 namespace sorvik_helper {
@@ -30,6 +31,8 @@ std::optional<SidecarRequest> decode_with_fallback(std::string& bytes) {
 }  // namespace
 
 CleanResult carry_out_request(std::string request_bytes) {
+  // A decoded path costs about twice its bytes in the request (the string and its slot).
+  sorvik_lib::sys::prepare_heap_for(2 * request_bytes.size());
   auto request = decode_with_fallback(request_bytes);
   request_bytes = std::string();
   if (!request) return sorvik_lib::types::single_error_result("stdin", "Failed to parse request");

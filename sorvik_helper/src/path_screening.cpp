@@ -109,6 +109,9 @@ ScreenedPaths screen_paths(std::vector<Path> paths,
                            std::span<const std::string_view> forbidden_roots) {
   ScreenedPaths screened;
   screened.forbidden = forbidden_identities(forbidden_roots);
+  // The accepted paths stay where they are, moved up over the refused ones: a request of a
+  // million paths is not held in a second list.
+  std::size_t accepted = 0;
   for (Path& path : paths) {
     if (auto message = text_refusal(path, forbidden_roots)) {
       screened.rejected.push_back({std::move(path), std::move(*message)});
@@ -127,8 +130,11 @@ ScreenedPaths screen_paths(std::vector<Path> paths,
       const auto entry = identity_of(sorvik_lib::cleaner::entry_path(path), AT_SYMLINK_NOFOLLOW);
       if (entry) screened.entry_identities.emplace(path, *entry);
     }
-    screened.accepted.push_back(std::move(path));
+    if (&paths[accepted] != &path) paths[accepted] = std::move(path);
+    ++accepted;
   }
+  paths.resize(accepted);
+  screened.accepted = std::move(paths);
   return screened;
 }
 

@@ -85,4 +85,12 @@ std::string elevated_request(std::vector<std::string> paths, std::vector<std::st
       .value();
 }
 
+std::string managed_request(std::string strategy, std::vector<std::string> options) {
+  return sorvik_lib::types::encode_request(
+             sorvik_lib::types::SidecarRequest(
+                 std::in_place_index<1>,
+                 sorvik_lib::types::ManagedCleanRequest{std::move(strategy), std::move(options)}))
+      .value();
+}
+
 }  // namespace sorvik_test

@@ -59,4 +59,7 @@ void write_file(const std::filesystem::path& path, std::string_view content);
 [[nodiscard]] std::string elevated_request(std::vector<std::string> paths,
                                            std::vector<std::string> keep = {});
 
+// The encoded request for a managed clean by `strategy` with the option ids `options`.
+[[nodiscard]] std::string managed_request(std::string strategy, std::vector<std::string> options);
+
 }  // namespace sorvik_test

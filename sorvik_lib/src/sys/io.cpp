@@ -5,27 +5,24 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <memory>
+#include <utility>
+#include <vector>
+
 #include "sorvik_lib/sys/unique_fd.hpp"
 
 namespace sorvik_lib::sys {
 namespace {
 
-constexpr std::size_t kMinimumChunk = 64 * 1024;
+constexpr std::size_t kFirstBlock = 64 * 1024;
+constexpr std::size_t kLargestBlock = 4 * 1024 * 1024;
 
-}  // namespace
-
-std::expected<std::string, SystemError> read_all(int fd) {
-  std::string buffer;
-  struct stat status {};
-  // A regular file gets its exact size plus one byte, so the read that sees its end needs no
-  // growth; anything else grows by doubling.
-  if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
-    buffer.resize(static_cast<std::size_t>(status.st_size) + 1);
-  }
+// Reads until `size` bytes are in or the input ends; the number of bytes read.
+std::expected<std::size_t, SystemError> read_into(int fd, char* data, std::size_t size) {
   std::size_t used = 0;
-  for (;;) {
-    if (used == buffer.size()) buffer.resize(std::max(used * 2, kMinimumChunk));
-    const ssize_t got = ::read(fd, buffer.data() + used, buffer.size() - used);
+  while (used < size) {
+    const ssize_t got = ::read(fd, data + used, size - used);
     if (got < 0) {
       if (errno == EINTR) continue;
       return std::unexpected(SystemError::from_errno());
@@ -33,8 +30,44 @@ std::expected<std::string, SystemError> read_all(int fd) {
     if (got == 0) break;
     used += static_cast<std::size_t>(got);
   }
-  buffer.resize(used);
-  return buffer;
+  return used;
+}
+
+}  // namespace
+
+std::expected<std::string, SystemError> read_all(int fd) {
+  std::string bytes;
+  struct stat status {};
+  if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
+    // A regular file goes straight into a buffer of its size; the one byte more sees its end.
+    const auto expected = static_cast<std::size_t>(status.st_size) + 1;
+    bytes.resize(expected);
+    auto got = read_into(fd, bytes.data(), expected);
+    if (!got) return std::unexpected(got.error());
+    bytes.resize(*got);
+    if (*got < expected) return bytes;
+    // The file grew meanwhile: the rest comes the general way.
+  }
+  // Anything else comes in blocks of growing size, never filled with zeros first, and is copied
+  // once into a buffer of the exact total, each block let go as soon as it is copied: a large
+  // input arriving through a pipe is held about once, not twice.
+  std::vector<std::pair<std::unique_ptr<char[]>, std::size_t>> blocks;
+  std::size_t total = bytes.size();
+  for (std::size_t block_size = kFirstBlock;;
+       block_size = std::min(block_size * 2, kLargestBlock)) {
+    auto block = std::make_unique_for_overwrite<char[]>(block_size);
+    auto got = read_into(fd, block.get(), block_size);
+    if (!got) return std::unexpected(got.error());
+    if (*got > 0) blocks.emplace_back(std::move(block), *got);
+    total += *got;
+    if (*got < block_size) break;
+  }
+  bytes.reserve(total);
+  for (auto& [block, size] : blocks) {
+    bytes.append(block.get(), size);
+    block.reset();
+  }
+  return bytes;
 }
 
 std::expected<std::string, SystemError> read_file(const char* path) {
