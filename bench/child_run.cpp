@@ -13,6 +13,7 @@
 #include <cstdlib>
 
 #include "sorvik_lib/sys/io.hpp"
+#include "sorvik_lib/sys/spawn_setup.hpp"
 #include "sorvik_lib/sys/unique_fd.hpp"
 
 extern char** environ;
@@ -20,35 +21,9 @@ extern char** environ;
 namespace sorvik_bench {
 namespace {
 
+using sorvik_lib::sys::SpawnSetup;
 using sorvik_lib::sys::SystemError;
 using sorvik_lib::sys::UniqueFd;
-
-double now_seconds() {
-  timespec time{};
-  ::clock_gettime(CLOCK_MONOTONIC, &time);
-  return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) * 1e-9;
-}
-
-class SpawnSetup {
- public:
-  SpawnSetup() {
-    ::posix_spawn_file_actions_init(&actions_);
-    ::posix_spawnattr_init(&attributes_);
-  }
-  ~SpawnSetup() {
-    ::posix_spawn_file_actions_destroy(&actions_);
-    ::posix_spawnattr_destroy(&attributes_);
-  }
-  SpawnSetup(const SpawnSetup&) = delete;
-  SpawnSetup& operator=(const SpawnSetup&) = delete;
-
-  posix_spawn_file_actions_t* actions() { return &actions_; }
-  posix_spawnattr_t* attributes() { return &attributes_; }
-
- private:
-  posix_spawn_file_actions_t actions_;
-  posix_spawnattr_t attributes_;
-};
 
 // The harness ignores SIGPIPE; its children must not inherit that.
 int reset_signals(posix_spawnattr_t* attributes) {
@@ -84,6 +59,12 @@ class OpenFilesLimit {
 };
 
 }  // namespace
+
+double now_seconds() {
+  timespec time{};
+  ::clock_gettime(CLOCK_MONOTONIC, &time);
+  return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) * 1e-9;
+}
 
 std::expected<ChildOutcome, SystemError> run_child(const ChildLaunch& launch) {
   if (launch.arguments.empty()) return std::unexpected(SystemError(EINVAL));

@@ -21,6 +21,9 @@
 
 namespace sorvik_bench {
 
+// Seconds on the monotonic clock, for timing spans.
+[[nodiscard]] double now_seconds();
+
 struct ChildLaunch {
   // arguments[0] is the program's absolute path: no search of PATH inside the timed span.
   std::vector<std::string> arguments;

@@ -4,7 +4,6 @@
 #include <fmt/format.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -12,6 +11,7 @@
 #include <functional>
 #include <optional>
 
+#include "child_run.hpp"
 #include "contenders.hpp"
 #include "missing_paths_bench.hpp"
 #include "scratch_dir.hpp"
@@ -48,12 +48,6 @@ struct Options {
 
 bool wanted(const std::vector<std::string>& list, std::string_view name) {
   return std::ranges::find(list, name) != list.end();
-}
-
-double now_seconds() {
-  timespec time{};
-  ::clock_gettime(CLOCK_MONOTONIC, &time);
-  return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) * 1e-9;
 }
 
 std::string machine_line() {

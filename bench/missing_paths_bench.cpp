@@ -3,7 +3,6 @@
 #include "missing_paths_bench.hpp"
 
 #include <fmt/format.h>
-#include <time.h>
 
 #include "child_run.hpp"
 #include "file_io.hpp"
@@ -17,12 +16,6 @@ namespace {
 
 using sorvik_lib::types::ElevatedCleanRequest;
 using sorvik_lib::types::SidecarRequest;
-
-double now_seconds() {
-  timespec time{};
-  ::clock_gettime(CLOCK_MONOTONIC, &time);
-  return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) * 1e-9;
-}
 
 std::string build_request(const std::string& work, std::size_t paths) {
   ElevatedCleanRequest request;

@@ -3,12 +3,12 @@
 
 #include <fmt/format.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <map>
 
+#include "child_run.hpp"
 #include "summary.hpp"
 
 namespace sorvik_bench {
@@ -17,12 +17,6 @@ namespace {
 // Below this many descriptors a walk must close directories to go deeper; the deep tree is made
 // to test exactly that, for every contender alike.
 constexpr rlim_t kDeepOpenFilesLimit = 64;
-
-double now_seconds() {
-  timespec time{};
-  ::clock_gettime(CLOCK_MONOTONIC, &time);
-  return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) * 1e-9;
-}
 
 bool exists(const std::string& path) {
   struct stat status {};

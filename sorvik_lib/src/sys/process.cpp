@@ -15,6 +15,7 @@
 #include <cstring>
 #include <vector>
 
+#include "sorvik_lib/sys/spawn_setup.hpp"
 #include "sorvik_lib/sys/unique_fd.hpp"
 
 extern char** environ;
@@ -43,28 +44,6 @@ std::expected<Pipe, SystemError> make_pipe() {
 #endif
   return Pipe{UniqueFd(fds[0]), UniqueFd(fds[1])};
 }
-
-// Owns posix_spawn's file actions and attributes for one spawn.
-class SpawnSetup {
- public:
-  SpawnSetup() {
-    ::posix_spawn_file_actions_init(&actions_);
-    ::posix_spawnattr_init(&attributes_);
-  }
-  ~SpawnSetup() {
-    ::posix_spawn_file_actions_destroy(&actions_);
-    ::posix_spawnattr_destroy(&attributes_);
-  }
-  SpawnSetup(const SpawnSetup&) = delete;
-  SpawnSetup& operator=(const SpawnSetup&) = delete;
-
-  posix_spawn_file_actions_t* actions() { return &actions_; }
-  posix_spawnattr_t* attributes() { return &attributes_; }
-
- private:
-  posix_spawn_file_actions_t actions_;
-  posix_spawnattr_t attributes_;
-};
 
 // posix_spawn* calls return the error number instead of setting errno.
 std::expected<void, SystemError> check(int result) {
