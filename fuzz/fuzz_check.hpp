@@ -1,8 +1,11 @@
-// The one assertion of the fuzz targets: abort, so that libFuzzer and the replay test both see it.
+// What the fuzz targets share: their one assertion (abort, so that libFuzzer and the replay test
+// both see it) and the "\r\n" form of a text.
 #pragma once
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <string_view>
 
 #define SORVIK_FUZZ_CHECK(condition)                                                     \
   do {                                                                                   \
@@ -11,3 +14,13 @@
       std::abort();                                                                      \
     }                                                                                    \
   } while (false)
+
+// `text` with every "\n" line end written as "\r\n".
+inline std::string with_crlf(std::string_view text) {
+  std::string out;
+  for (const char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}

@@ -7,19 +7,6 @@
 #include "fuzz_check.hpp"
 #include "sorvik_lib/strategies/docker/prune.hpp"
 
-namespace {
-
-std::string with_crlf(std::string_view text) {
-  std::string out;
-  for (const char c : text) {
-    if (c == '\n') out += '\r';
-    out += c;
-  }
-  return out;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using sorvik_lib::strategies::docker::parse_prune_output;
   const std::string_view output(reinterpret_cast<const char*>(data), size);

@@ -18,15 +18,6 @@ using sorvik_lib::strategies::docker::parse_system_df;
 constexpr std::array<std::string_view, 5> kIds = {
     "dangling_images", "build_cache", "stopped_containers", "all_unused_images", "unused_volumes"};
 
-std::string with_crlf(std::string_view text) {
-  std::string out;
-  for (const char c : text) {
-    if (c == '\n') out += '\r';
-    out += c;
-  }
-  return out;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -18,11 +18,11 @@ here=${0%/*}
 call="[${0##*/}]"
 for argument in "$@"; do call="$call [$argument]"; done
 printf '%s\n' "$call" >> "$here/calls.log"
-for spec in "$here"/answers/*.call; do
-  [ -f "$spec" ] || continue
-  IFS= read -r wanted < "$spec"
+for expected in "$here"/answers/*.call; do
+  [ -f "$expected" ] || continue
+  IFS= read -r wanted < "$expected"
   [ "$wanted" = "$call" ] || continue
-  answer=${spec%.call}
+  answer=${expected%.call}
   /bin/cat "$answer.err" >&2
   /bin/cat "$answer.out"
   IFS= read -r status < "$answer.status"
