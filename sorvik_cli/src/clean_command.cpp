@@ -40,8 +40,9 @@ int run_clean(const CleanOptions& options) {
         }
         if (live) live->on_event(event);
       };
-  const auto result =
-      sorvik_helper::screen_and_clean({options.paths, options.keep}, options.dry_run, on_progress);
+  const auto result = sorvik_helper::screen_and_clean({options.paths, options.keep},
+                                                      options.dry_run, on_progress, {})
+                          .result;
   if (live) live->finish();
   print_out(for_a_person ? format_clean_report(result, mode, listed)
                          : result_to_json(result).dump(2) + "\n");

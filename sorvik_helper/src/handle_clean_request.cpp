@@ -9,7 +9,9 @@
 
 namespace sorvik_helper {
 
+using sorvik_lib::cleaner::CleanControls;
 using sorvik_lib::cleaner::Cleaner;
+using sorvik_lib::cleaner::CleanOutcome;
 using sorvik_lib::cleaner::CleanProgress;
 using sorvik_lib::cleaner::PathSet;
 using sorvik_lib::cleaner::ProgressCallback;
@@ -18,24 +20,26 @@ using sorvik_lib::types::ElevatedCleanRequest;
 
 CleanResult handle_clean_request(ElevatedCleanRequest request) {
   // The application learns only the final result, so progress goes nowhere.
-  return screen_and_clean(std::move(request), false, [](CleanProgress) {});
+  return screen_and_clean(std::move(request), false, [](CleanProgress) {}, {}).result;
 }
 
-CleanResult screen_and_clean(ElevatedCleanRequest request, bool dry_run,
-                             const ProgressCallback& on_progress) {
+CleanOutcome screen_and_clean(ElevatedCleanRequest request, bool dry_run,
+                              const ProgressCallback& on_progress, CleanControls controls) {
   ScreenedPaths screened = screen_paths(std::move(request.paths), FORBIDDEN_PATHS);
   const PathSet preserve_root_paths(std::make_move_iterator(request.preserveRootPaths.begin()),
                                     std::make_move_iterator(request.preserveRootPaths.end()));
   request.preserveRootPaths.clear();
   // Whatever was swapped in since screening must not be what gets emptied or removed.
-  const auto guard = [&screened](const sorvik_lib::types::Path& path, const struct stat& top) {
+  controls.guard = [&screened](const sorvik_lib::types::Path& path, const struct stat& top) {
     return check_top_entry(screened, path, top);
   };
-  auto result =
-      Cleaner::clean(screened.accepted, dry_run, preserve_root_paths, on_progress, guard);
-  result.errors.insert(result.errors.end(), std::make_move_iterator(screened.rejected.begin()),
-                       std::make_move_iterator(screened.rejected.end()));
-  return result;
+  controls.forbidden_directories = &screened.forbidden;
+  auto outcome =
+      Cleaner::run(screened.accepted, dry_run, preserve_root_paths, on_progress, controls);
+  auto& errors = outcome.result.errors;
+  errors.insert(errors.end(), std::make_move_iterator(screened.rejected.begin()),
+                std::make_move_iterator(screened.rejected.end()));
+  return outcome;
 }
 
 }  // namespace sorvik_helper

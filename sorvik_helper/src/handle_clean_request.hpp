@@ -2,6 +2,7 @@
 #pragma once
 
 #include "sorvik_lib/cleaner/clean_progress.hpp"
+#include "sorvik_lib/cleaner/cleaner.hpp"
 #include "sorvik_lib/types/records.hpp"
 
 namespace sorvik_helper {
@@ -13,9 +14,12 @@ namespace sorvik_helper {
 // The screening and the one cleaner call behind handle_clean_request, for any caller that applies
 // the same rules: the accepted paths go to the cleaner (deleted, or only measured and listed with
 // `dry_run`) with `on_progress`, and one entry per refused path follows the cleaner's own errors.
-// Kept roots pass no rule; they only narrow what the cleaner deletes.
-[[nodiscard]] sorvik_lib::types::CleanResult screen_and_clean(
+// Kept roots pass no rule; they only narrow what the cleaner deletes. `controls` brings the
+// caller's tree progress and cancel flag; the guard and the forbidden directories are the
+// screening's own and replace whatever `controls` held.
+[[nodiscard]] sorvik_lib::cleaner::CleanOutcome screen_and_clean(
     sorvik_lib::types::ElevatedCleanRequest request, bool dry_run,
-    const sorvik_lib::cleaner::ProgressCallback& on_progress);
+    const sorvik_lib::cleaner::ProgressCallback& on_progress,
+    sorvik_lib::cleaner::CleanControls controls);
 
 }  // namespace sorvik_helper

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "sorvik_lib/cleaner/file_identity.hpp"
 #include "sorvik_lib/types/records.hpp"
 
 namespace sorvik_helper {
@@ -22,12 +23,7 @@ inline constexpr std::array<std::string_view, 13> FORBIDDEN_PATHS = {
     "/home", "/root", "/Users", "/System", "/Library", "/Applications",
 };
 
-// Which file or directory a path led to: its device and inode.
-struct FileIdentity {
-  dev_t device = 0;
-  ino_t inode = 0;
-  friend auto operator<=>(const FileIdentity&, const FileIdentity&) = default;
-};
+using sorvik_lib::cleaner::FileIdentity;
 
 struct ScreenedPaths {
   std::vector<sorvik_lib::types::Path> accepted;  // in request order, duplicates kept
@@ -38,7 +34,7 @@ struct ScreenedPaths {
   // The entry each of those paths named itself (a link as the link), without trailing separators.
   std::map<sorvik_lib::types::Path, FileIdentity> entry_identities;
   // The directories no path may be: each forbidden root and every directory above one.
-  std::set<FileIdentity> forbidden;
+  sorvik_lib::cleaner::IdentitySet forbidden;
 };
 
 // Applies the rules in order, the first that refuses deciding the message:

@@ -153,9 +153,17 @@ CleanResult Cleaner::clean(std::span<const Path> paths, bool dry_run,
 CleanResult Cleaner::clean(std::span<const Path> paths, bool dry_run,
                            const PathSet& preserve_root_paths, const ProgressCallback& on_progress,
                            const TopEntryGuard& guard) {
-  CleanRun run(preserve_root_paths, on_progress, guard);
+  CleanControls controls;
+  controls.guard = guard;
+  return run(paths, dry_run, preserve_root_paths, on_progress, controls).result;
+}
+
+CleanOutcome Cleaner::run(std::span<const Path> paths, bool dry_run,
+                          const PathSet& preserve_root_paths, const ProgressCallback& on_progress,
+                          const CleanControls& controls) {
+  CleanRun run(preserve_root_paths, on_progress, controls.guard);
   run.clean(paths, dry_run);
-  return run.take_result();
+  return CleanOutcome{run.take_result(), 0, false};
 }
 
 }  // namespace sorvik_lib::cleaner

@@ -2,6 +2,7 @@
 // replaced by U+FFFD, while the result itself keeps the exact bytes.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -51,5 +52,25 @@ using CleanProgress = std::variant<progress::Started, progress::PathStarted, pro
 
 // Called synchronously for each event; it cannot stop the work.
 using ProgressCallback = std::function<void(CleanProgress)>;
+
+// Which walk over the path at hand a TreeProgress tells about.
+enum class TreeStage { Measuring, Removing };
+
+// How far the walk inside the path at hand has come: a path may be a tree of millions of entries,
+// and the per-path events above say nothing until it is done. Sent at most every
+// kTreeProgressInterval while a walk runs; never for a walk that ends sooner.
+struct TreeProgress {
+  std::string path;  // the input path at hand, made readable as in the events above
+  TreeStage stage = TreeStage::Measuring;
+  std::uint64_t entries = 0;        // entries measured, or removed, so far in this path
+  std::uint64_t entries_total = 0;  // while removing: the entries the measure found; else 0
+  std::uint64_t bytes = 0;  // while measuring: bytes counted so far; while removing: the measure
+  friend bool operator==(const TreeProgress&, const TreeProgress&) = default;
+};
+
+inline constexpr std::chrono::milliseconds kTreeProgressInterval{50};
+
+// Called synchronously on the cleaning thread; it cannot stop the work.
+using TreeProgressCallback = std::function<void(const TreeProgress&)>;
 
 }  // namespace sorvik_lib::cleaner
