@@ -7,6 +7,7 @@
 #include "sorvik_lib/strategies/strategy.hpp"
 #include "sorvik_lib/sys/memory.hpp"
 #include "sorvik_lib/types/wire.hpp"
+#include "stop_signals.hpp"
 
 namespace sorvik_helper {
 
@@ -30,16 +31,22 @@ std::optional<SidecarRequest> decode_with_fallback(std::string& bytes) {
 
 }  // namespace
 
-CleanResult carry_out_request(std::string request_bytes) {
+CleanResult carry_out_request(std::string request_bytes, const std::atomic<bool>* stop) {
   // A decoded path costs about twice its bytes in the request (the string and its slot).
   sorvik_lib::sys::prepare_heap_for(2 * request_bytes.size());
   auto request = decode_with_fallback(request_bytes);
   request_bytes = std::string();
   if (!request) return sorvik_lib::types::single_error_result("stdin", "Failed to parse request");
   if (auto* elevated = std::get_if<ElevatedCleanRequest>(&*request)) {
-    return handle_clean_request(std::move(*elevated));
+    return handle_clean_request(std::move(*elevated), stop);
   }
-  return run_managed_clean(std::get<ManagedCleanRequest>(*request));
+  const auto& managed = std::get<ManagedCleanRequest>(*request);
+  // The docker command line has no entries to stop between: a signal ends the helper as ever.
+  release_stop_signals();
+  if (stop != nullptr && stop->load()) {
+    return sorvik_lib::types::single_error_result("managed://" + managed.strategy, "Cancelled");
+  }
+  return run_managed_clean(managed);
 }
 
 CleanResult run_managed_clean(const ManagedCleanRequest& request) {

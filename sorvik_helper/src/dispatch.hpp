@@ -2,14 +2,18 @@
 // fallback), then hand the request to its road.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "sorvik_lib/types/records.hpp"
 
 namespace sorvik_helper {
 
-// Takes the request buffer over and lets it go as soon as it is decoded.
-[[nodiscard]] sorvik_lib::types::CleanResult carry_out_request(std::string request_bytes);
+// Takes the request buffer over and lets it go as soon as it is decoded. Once `stop` is set, an
+// elevated clean stops at its next entry and reports every path not done as "Cancelled"; a
+// managed clean not yet begun is not begun at all.
+[[nodiscard]] sorvik_lib::types::CleanResult carry_out_request(
+    std::string request_bytes, const std::atomic<bool>* stop = nullptr);
 
 // The managed road: resolve the strategy by name and run its cleanup options.
 [[nodiscard]] sorvik_lib::types::CleanResult run_managed_clean(

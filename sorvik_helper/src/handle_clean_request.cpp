@@ -18,14 +18,18 @@ using sorvik_lib::cleaner::ProgressCallback;
 using sorvik_lib::types::CleanResult;
 using sorvik_lib::types::ElevatedCleanRequest;
 
-CleanResult handle_clean_request(ElevatedCleanRequest request) {
+CleanResult handle_clean_request(ElevatedCleanRequest request, const std::atomic<bool>* cancel) {
   // The application learns only the final result, so progress goes nowhere.
-  return screen_and_clean(std::move(request), false, [](CleanProgress) {}, {}).result;
+  CleanControls controls;
+  controls.cancel = cancel;
+  return screen_and_clean(
+             std::move(request), false, [](CleanProgress) {}, std::move(controls))
+      .result;
 }
 
 CleanOutcome screen_and_clean(ElevatedCleanRequest request, bool dry_run,
                               const ProgressCallback& on_progress, CleanControls controls) {
-  ScreenedPaths screened = screen_paths(std::move(request.paths), FORBIDDEN_PATHS);
+  ScreenedPaths screened = screen_paths(std::move(request.paths), platform_forbidden_paths());
   const PathSet preserve_root_paths(std::make_move_iterator(request.preserveRootPaths.begin()),
                                     std::make_move_iterator(request.preserveRootPaths.end()));
   request.preserveRootPaths.clear();

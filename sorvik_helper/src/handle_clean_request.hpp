@@ -1,15 +1,19 @@
 // The elevated road: screen every requested path, clean the accepted ones and report refusals.
 #pragma once
 
+#include <atomic>
+
 #include "sorvik_lib/cleaner/clean_progress.hpp"
 #include "sorvik_lib/cleaner/cleaner.hpp"
 #include "sorvik_lib/types/records.hpp"
 
 namespace sorvik_helper {
 
-// Takes the request over; never fails: every problem is an entry of the result's errors.
+// Takes the request over; never fails: every problem is an entry of the result's errors. Once
+// `cancel` is set the cleaner stops at its next entry and every path not done fails with
+// "Cancelled".
 [[nodiscard]] sorvik_lib::types::CleanResult handle_clean_request(
-    sorvik_lib::types::ElevatedCleanRequest request);
+    sorvik_lib::types::ElevatedCleanRequest request, const std::atomic<bool>* cancel = nullptr);
 
 // The screening and the one cleaner call behind handle_clean_request, for any caller that applies
 // the same rules: the accepted paths go to the cleaner (deleted, or only measured and listed with

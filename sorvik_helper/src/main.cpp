@@ -1,6 +1,6 @@
 // The helper's entry: one request in (standard input or a request file), one encoded result out
 // on standard output, nothing on standard error. Exit status 1 only when the request could not
-// be read.
+// be read. SIGINT and SIGTERM stop a clean early but still end with its result.
 #include <csignal>
 #include <span>
 
@@ -8,11 +8,14 @@
 #include "request_source.hpp"
 #include "result_output.hpp"
 #include "sorvik_lib/types/records.hpp"
+#include "stop_signals.hpp"
 
 int main(int argc, char** argv) {
   sorvik_helper::reserve_standard_descriptors();
   // A closed reader of standard output makes the write fail instead of ending the process.
   std::signal(SIGPIPE, SIG_IGN);
+  // A stop asked for at any time still gets the one result, with what was done by then.
+  const std::atomic<bool>& stop = sorvik_helper::catch_stop_signals();
 
   auto request_bytes = sorvik_helper::obtain_request_bytes(
       std::span<const char* const>(argv, static_cast<std::size_t>(std::max(argc, 0))));
@@ -21,6 +24,6 @@ int main(int argc, char** argv) {
         sorvik_lib::types::single_error_result("input", std::move(request_bytes.error())));
     return 1;
   }
-  sorvik_helper::write_result(sorvik_helper::carry_out_request(std::move(*request_bytes)));
+  sorvik_helper::write_result(sorvik_helper::carry_out_request(std::move(*request_bytes), &stop));
   return 0;
 }

@@ -52,7 +52,7 @@ std::optional<std::string> resolve(std::string_view path) {
 void add_directories_above(const std::string& location, std::set<Identity>& identities) {
   int fd;
   do {
-    fd = ::open(location.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    fd = ::open(location.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return;
   UniqueFd current(fd);
@@ -62,7 +62,7 @@ void add_directories_above(const std::string& location, std::set<Identity>& iden
   // Bounded in case ".." never settles on a directory that is its own parent.
   for (int level = 0; level < kMaxClimb; ++level) {
     do {
-      fd = ::openat(current.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      fd = ::openat(current.get(), "..", O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return;
     current = UniqueFd(fd);
@@ -104,6 +104,19 @@ std::optional<std::string> text_refusal(const Path& path,
 }
 
 }  // namespace
+
+std::span<const std::string_view> platform_forbidden_paths() {
+#if defined(__linux__)
+  static constexpr auto kRoots = [] {
+    std::array<std::string_view, FORBIDDEN_PATHS.size() + LINUX_SYSTEM_ROOTS.size()> roots{};
+    std::ranges::copy(LINUX_SYSTEM_ROOTS, std::ranges::copy(FORBIDDEN_PATHS, roots.begin()).out);
+    return roots;
+  }();
+  return kRoots;
+#else
+  return FORBIDDEN_PATHS;
+#endif
+}
 
 ScreenedPaths screen_paths(std::vector<Path> paths,
                            std::span<const std::string_view> forbidden_roots) {

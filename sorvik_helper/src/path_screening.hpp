@@ -23,6 +23,16 @@ inline constexpr std::array<std::string_view, 13> FORBIDDEN_PATHS = {
     "/home", "/root", "/Users", "/System", "/Library", "/Applications",
 };
 
+// Linux keeps the system in more places than the roots above name.
+inline constexpr std::array<std::string_view, 13> LINUX_SYSTEM_ROOTS = {
+    "/boot", "/dev", "/lib",  "/lib32", "/lib64", "/libx32", "/media",
+    "/mnt",  "/opt", "/proc", "/run",   "/srv",   "/sys",
+};
+
+// The roots screening refuses on this platform: FORBIDDEN_PATHS, and LINUX_SYSTEM_ROOTS too on
+// Linux.
+[[nodiscard]] std::span<const std::string_view> platform_forbidden_paths();
+
 using sorvik_lib::cleaner::FileIdentity;
 
 struct ScreenedPaths {

@@ -1,10 +1,14 @@
 // Runs a program inside a throwaway root and reports the program's own peak memory. It is a
 // separate small process because a child forked from a test inherits the test's pages, and the
 // kernel's peak-size figure of that child would then show the test instead of the program.
-// Usage: chroot_runner ROOT PEAK_FILE PROGRAM [ARGUMENT...]
+// Usage: chroot_runner [--bind SOURCE TARGET]... ROOT PEAK_FILE PROGRAM [ARGUMENT...]
+// Each --bind mounts the host directory SOURCE on TARGET (host paths too) in a mount namespace of
+// the program's own, so the mounts vanish with it whatever happens to the test.
 // Standard streams pass through. PEAK_FILE receives the peak resident size in KiB, then "exit N"
-// or "signal N". The exit status is the program's, 128 + N for a signal, 125 when the root cannot
-// be entered, 127 when the program cannot be started.
+// or "signal N". The exit status is the program's, 128 + N for a signal, 124 when the mounts
+// cannot be made, 125 when the root cannot be entered, 127 when the program cannot be started.
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -12,12 +16,35 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+
+namespace {
+
+bool mount_binds(char** binds, int count) {
+  if (count == 0) return true;
+  if (::unshare(CLONE_NEWNS) != 0) return false;
+  // Nothing mounted here may show in the test's own namespace.
+  if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return false;
+  for (int i = 0; i < count; i += 3) {
+    if (::mount(binds[i + 1], binds[i + 2], nullptr, MS_BIND | MS_REC, nullptr) != 0) return false;
+  }
+  return true;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
+  int first = 1;
+  while (first + 2 < argc && std::strcmp(argv[first], "--bind") == 0) first += 3;
+  char** const binds = argv + 1;
+  const int bind_words = first - 1;
+  argc -= bind_words;
+  argv += bind_words;
   if (argc < 4) return 2;
   const pid_t child = ::fork();
   if (child < 0) return 126;
   if (child == 0) {
+    if (!mount_binds(binds, bind_words)) ::_exit(124);
     if (::chroot(argv[1]) != 0 || ::chdir("/") != 0) ::_exit(125);
     ::execv(argv[3], argv + 3);
     ::_exit(127);

@@ -2,10 +2,14 @@
 // inside for as long as it lives when a sanitizer runtime needs it.
 #include "support/helper_chroot.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -35,21 +39,42 @@ std::string library_of(std::string_view line) {
 
 }  // namespace
 
-HelperChroot::HelperChroot() : root_(dir_.path() / "root"), peak_file_(dir_.path() / "peak") {
+HelperChroot::HelperChroot(RootShape shape)
+    : root_(dir_.path() / "root"), peak_file_(dir_.path() / "peak") {
   if (::geteuid() != 0) {
     unavailable_ = "needs root to build and enter a chroot";
     return;
   }
-  build();
+  build(shape);
 }
 
 HelperChroot::~HelperChroot() {
   // Before the removal of the root, which must never descend into the system's /proc.
   if (proc_mounted_) ::umount2((root_ / "proc").c_str(), MNT_DETACH);
+  if (root_mounted_) ::umount2(root_.c_str(), MNT_DETACH);
 }
 
-void HelperChroot::build() {
+// A tmpfs that folds case, with folding switched on for its root (it is off until a directory
+// asks for it while still empty).
+bool HelperChroot::mount_case_folding_root() {
+  if (::mount("tmpfs", root_.c_str(), "tmpfs", 0, "casefold=utf8-12.1.0,mode=0755") != 0) {
+    unavailable_ =
+        std::string("this kernel cannot mount a case-folding tmpfs: ") + std::strerror(errno);
+    return false;
+  }
+  root_mounted_ = true;
+  const int fd = ::open(root_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int flags = 0;
+  const bool folded = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
+                      (flags |= FS_CASEFOLD_FL, ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0);
+  if (fd >= 0) ::close(fd);
+  if (!folded) unavailable_ = "the case-folding tmpfs does not fold its root";
+  return folded;
+}
+
+void HelperChroot::build(RootShape shape) {
   fs::create_directory(root_);
+  if (shape == RootShape::MacOSCaseFolding && !mount_case_folding_root()) return;
   fs::permissions(root_, fs::perms(0755));
   fs::copy_file(kHelperPath, root_ / "sorvik_helper");
   const auto listed = sorvik_test::run("ldd", {kHelperPath});
@@ -77,16 +102,55 @@ void HelperChroot::build() {
       return;
     }
   }
-  write_file(root_ / "marker", "root");
-  for (const auto& folder : kSystemFolders) {
-    fs::create_directories(root_ / folder);
-    write_file(root_ / folder / "marker", folder);
+  add_marker("/marker");
+  if (shape == RootShape::Plain) {
+    lay_out_plain();
+  } else {
+    lay_out_macos();
   }
   fs::create_directories(root_ / "scratch");
   const auto probe = run(std::string());
-  if (probe.process.status.value == 125 && probe.process.output.empty()) {
+  if (probe.process.status.value == 124 && probe.process.output.empty()) {
+    unavailable_ = "bind mounts cannot be made here";
+  } else if (probe.process.status.value == 125 && probe.process.output.empty()) {
     unavailable_ = "chroot is not possible here";
   }
+}
+
+void HelperChroot::lay_out_plain() {
+  for (const auto& folder : kSystemFolders) add_marker("/" + folder + "/marker");
+}
+
+void HelperChroot::lay_out_macos() {
+  for (const char* folder : {"usr/local", "bin", "sbin", "System/Library"}) {
+    add_marker(std::string("/") + folder + "/marker");
+  }
+  const std::string data = "/System/Volumes/Data";
+  for (const char* folder : {"Users", "Applications", "Library", "private"}) {
+    fs::create_directories(host_path(std::string("/") + folder));
+    bind(data + "/" + folder, std::string("/") + folder);
+  }
+  for (const char* marker :
+       {"/Users/alice/Documents/marker", "/Users/Shared/marker", "/Applications/App.app/marker",
+        "/Library/Preferences/marker", "/private/var/db/marker", "/private/tmp/marker",
+        "/private/etc/marker"}) {
+    add_marker(data + marker);
+  }
+  // Relative, so that they lead to the same places seen from the host.
+  for (const char* link : {"var", "tmp", "etc"}) {
+    fs::create_directory_symlink(fs::path("private") / link, root_ / link);
+  }
+}
+
+void HelperChroot::bind(std::string_view source, std::string_view target) {
+  binds_.emplace_back(source, target);
+}
+
+void HelperChroot::add_marker(std::string_view inside) {
+  const fs::path marker = host_path(inside);
+  fs::create_directories(marker.parent_path());
+  write_file(marker, std::string(inside));
+  markers_.emplace_back(inside);
 }
 
 fs::path HelperChroot::host_path(std::string_view inside) const {
@@ -95,8 +159,13 @@ fs::path HelperChroot::host_path(std::string_view inside) const {
 
 ChrootRun HelperChroot::run(std::string_view input,
                             const std::vector<std::string>& arguments) const {
-  std::vector<std::string> runner_arguments = {root_.string(), peak_file_.string(),
-                                               "/sorvik_helper"};
+  std::vector<std::string> runner_arguments;
+  for (const auto& [source, target] : binds_) {
+    runner_arguments.insert(runner_arguments.end(),
+                            {"--bind", host_path(source).string(), host_path(target).string()});
+  }
+  runner_arguments.insert(runner_arguments.end(),
+                          {root_.string(), peak_file_.string(), "/sorvik_helper"});
   runner_arguments.insert(runner_arguments.end(), arguments.begin(), arguments.end());
   ChrootRun ran;
   ran.process = sorvik_test::run(kRunnerPath, std::move(runner_arguments), input);
@@ -113,9 +182,8 @@ ChrootRun HelperChroot::run(std::string_view input,
 
 std::vector<std::string> HelperChroot::damaged_markers() const {
   std::vector<std::string> damaged;
-  if (read_file(root_ / "marker") != "root") damaged.push_back("/marker");
-  for (const auto& folder : kSystemFolders) {
-    if (read_file(root_ / folder / "marker") != folder) damaged.push_back("/" + folder + "/marker");
+  for (const auto& marker : markers_) {
+    if (read_file(host_path(marker)) != marker) damaged.push_back(marker);
   }
   if (!fs::exists(root_ / "sorvik_helper")) damaged.push_back("/sorvik_helper");
   return damaged;

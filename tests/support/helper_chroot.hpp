@@ -2,6 +2,12 @@
 // test's own: the helper and its shared libraries, system folders each holding a marker file,
 // and a scratch folder for the helper to clean. Built under a fresh temporary directory and
 // removed with it; needs root (skip the test when `unavailable()` says why not).
+//
+// The macOS shape lays the root out as a Mac's: the data volume at /System/Volumes/Data holds
+// Users, Applications, Library and private, which show at the top through bind mounts (standing
+// in for firmlinks), and /var, /tmp and /etc are links into private/. The bind mounts live in the
+// helper's own mount namespace only. With case folding the root is a case-folding tmpfs, so that
+// "/USERS" is "/Users" as on a Mac's default volume.
 #pragma once
 
 #include <cstdint>
@@ -22,12 +28,14 @@ struct ChrootRun {
   std::uint64_t peak_kib = 0;              // the helper's peak resident size
 };
 
+enum class RootShape { Plain, MacOS, MacOSCaseFolding };
+
 class HelperChroot {
  public:
-  // The folders below the root that hold a marker file naming them.
+  // The folders below a plain root that hold a marker file naming them.
   static const std::vector<std::string> kSystemFolders;
 
-  HelperChroot();
+  explicit HelperChroot(RootShape shape = RootShape::Plain);
   ~HelperChroot();
   HelperChroot(const HelperChroot&) = delete;
   HelperChroot& operator=(const HelperChroot&) = delete;
@@ -43,18 +51,30 @@ class HelperChroot {
   [[nodiscard]] ChrootRun run(std::string_view input,
                               const std::vector<std::string>& arguments = {}) const;
 
-  // The markers (the root's own and every system folder's) that are missing or changed, and
-  // whether the helper itself is still there.
+  // Mounts the directory `source` on `target` (both as the helper sees them) for every run.
+  void bind(std::string_view source, std::string_view target);
+
+  // Puts a marker file at `inside` (as the helper sees it) that damaged_markers() checks.
+  void add_marker(std::string_view inside);
+
+  // The markers (the root's own, every system folder's and the added ones) that are missing or
+  // changed, and whether the helper itself is still there.
   [[nodiscard]] std::vector<std::string> damaged_markers() const;
 
  private:
-  void build();
+  void build(RootShape shape);
+  void lay_out_plain();
+  void lay_out_macos();
+  [[nodiscard]] bool mount_case_folding_root();
 
   TempDir dir_;
   std::filesystem::path root_;       // dir_/root
   std::filesystem::path peak_file_;  // beside the root, where only the runner writes
   std::optional<std::string> unavailable_;
+  std::vector<std::string> markers_;                        // as the helper sees them
+  std::vector<std::pair<std::string, std::string>> binds_;  // source, target inside
   bool proc_mounted_ = false;
+  bool root_mounted_ = false;
 };
 
 }  // namespace sorvik_test

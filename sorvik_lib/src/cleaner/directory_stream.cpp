@@ -23,7 +23,7 @@ bool is_dot_or_dot_dot(const char* name) {
 std::expected<UniqueFd, SystemError> open_directory_at(int dir_fd, const char* name) {
   int fd;
   do {
-    fd = ::openat(dir_fd, name, O_RDONLY | O_NOFOLLOW | O_DIRECTORY | O_CLOEXEC);
+    fd = ::openat(dir_fd, name, O_RDONLY | O_NOFOLLOW | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return std::unexpected(SystemError::from_errno());
   return UniqueFd(fd);

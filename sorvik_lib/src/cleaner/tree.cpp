@@ -10,6 +10,7 @@
 
 #include "directory_stream.hpp"
 #include "tree_walk.hpp"
+#include "watched_tree.hpp"
 
 namespace sorvik_lib::cleaner {
 
@@ -51,14 +52,14 @@ std::expected<TopEntry, SystemError> open_top(const Path& path) {
   const Path parent = separator == 0 ? Path("/") : entry.substr(0, separator);
   int fd;
   do {
-    fd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    fd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return std::unexpected(SystemError::from_errno());
   return TopEntry{UniqueFd(fd), entry.substr(separator + 1)};
 }
 
-std::expected<void, RemovalFailure> check_status(const TopEntryCheck& check,
-                                                 const struct stat& status) {
+std::expected<void, WatchedRemovalFailure> check_status(const TopEntryCheck& check,
+                                                        const struct stat& status) {
   if (!check) return {};
   if (auto allowed = check(status); !allowed) {
     return std::unexpected(RemovalRefused{std::move(allowed.error())});
@@ -66,7 +67,8 @@ std::expected<void, RemovalFailure> check_status(const TopEntryCheck& check,
   return {};
 }
 
-std::expected<void, RemovalFailure> unlink_top(const TopEntry& top, const TopEntryCheck& check) {
+std::expected<void, WatchedRemovalFailure> unlink_top(const TopEntry& top,
+                                                      const TopEntryCheck& check) {
   if (check) {
     struct stat status {};
     if (::fstatat(top.parent_fd(), top.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -83,8 +85,9 @@ std::expected<void, RemovalFailure> unlink_top(const TopEntry& top, const TopEnt
 // A link found at the top is unlinked; anything else must open as a directory without following
 // a link, and only then is the check asked about that handle. Below the top everything goes
 // through handles.
-std::expected<void, RemovalFailure> remove_tree_checked(const Path& path,
-                                                        const TopEntryCheck& check) {
+std::expected<void, WatchedRemovalFailure> remove_tree_checked(const Path& path,
+                                                               const TopEntryCheck& check,
+                                                               const WalkControls& controls) {
   auto top = open_top(path);
   if (!top) return std::unexpected(top.error());
   struct stat status {};
@@ -98,28 +101,42 @@ std::expected<void, RemovalFailure> remove_tree_checked(const Path& path,
     if (::fstat(directory->get(), &status) != 0) return std::unexpected(SystemError::from_errno());
     if (auto allowed = check_status(check, status); !allowed) return allowed;
   }
-  if (auto emptied = empty_directory(std::move(*directory)); !emptied) {
-    return std::unexpected(emptied.error());
-  }
-  if (::unlinkat(top->parent_fd(), top->name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT) {
-    return std::unexpected(SystemError::from_errno());
+  auto removed =
+      remove_directory_at(top->parent_fd(), top->name.c_str(), std::move(*directory), controls);
+  if (!removed) {
+    return std::visit(
+        [](auto stop) -> std::expected<void, WatchedRemovalFailure> {
+          return std::unexpected(WatchedRemovalFailure(std::move(stop)));
+        },
+        std::move(removed.error()));
   }
   return {};
 }
 
+// Only the system's own errors and a refusal of the check can stop a removal without controls.
+RemovalFailure unwatched(WatchedRemovalFailure failure) {
+  if (auto* refused = std::get_if<RemovalRefused>(&failure)) return std::move(*refused);
+  if (auto* error = std::get_if<SystemError>(&failure)) return *error;
+  return SystemError(ECANCELED);
+}
+
 }  // namespace
 
-std::uint64_t tree_size(const Path& path) {
-  if (names_nothing(path)) return 0;
+std::uint64_t tree_size(const Path& path) { return measure_path(path, {}).bytes; }
+
+TreeMeasure measure_path(const Path& path, const WalkControls& controls) {
+  if (names_nothing(path)) return {};
   int fd;
   do {
-    // The start alone may be a link that leads to a directory, which is then entered.
-    fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // The start alone may be a link that leads to a directory, which is then entered. A FIFO
+    // must not hold the open up waiting for a writer.
+    fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
-  if (fd >= 0) return measure_directory(UniqueFd(fd));
+  if (fd >= 0) return measure_directory(UniqueFd(fd), controls);
+  TreeMeasure measure;
   auto status = status_of(path, AT_SYMLINK_NOFOLLOW);
-  if (!status || !S_ISREG(status->st_mode)) return 0;
-  return static_cast<std::uint64_t>(status->st_size);
+  if (status && S_ISREG(status->st_mode)) count_regular_file(*status, controls, measure);
+  return measure;
 }
 
 Path entry_path(const Path& path) {
@@ -136,6 +153,16 @@ Path entry_path(const Path& path) {
   return Path(entry);
 }
 
+std::expected<void, WatchedRemovalFailure> remove_path_watched(const Path& path,
+                                                               const TopEntryCheck& check,
+                                                               const WalkControls& controls) {
+  auto status = status_of(path, 0);
+  if (status && S_ISDIR(status->st_mode)) return remove_tree_checked(path, check, controls);
+  auto top = open_top(path);
+  if (!top) return std::unexpected(top.error());
+  return unlink_top(*top, check);
+}
+
 std::string message_of(const RemovalFailure& failure) {
   if (const auto* refused = std::get_if<RemovalRefused>(&failure)) return refused->message;
   return std::get<SystemError>(failure).message();
@@ -148,16 +175,15 @@ std::expected<void, SystemError> remove_path(const Path& path) {
 }
 
 std::expected<void, RemovalFailure> remove_path(const Path& path, const TopEntryCheck& check) {
-  auto status = status_of(path, 0);
-  if (status && S_ISDIR(status->st_mode)) return remove_tree_checked(path, check);
-  auto top = open_top(path);
-  if (!top) return std::unexpected(top.error());
-  return unlink_top(*top, check);
+  auto removed = remove_path_watched(path, check, {});
+  if (!removed) return std::unexpected(unwatched(std::move(removed.error())));
+  return {};
 }
 
 std::expected<void, SystemError> remove_tree(const Path& path) {
-  auto removed = remove_tree_checked(path, TopEntryCheck());
-  if (!removed) return std::unexpected(std::get<SystemError>(removed.error()));
+  auto removed = remove_tree_checked(path, TopEntryCheck(), {});
+  if (!removed)
+    return std::unexpected(std::get<SystemError>(unwatched(std::move(removed.error()))));
   return {};
 }
 

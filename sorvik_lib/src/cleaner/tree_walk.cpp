@@ -33,6 +33,18 @@
 // AT_REMOVEDIR removes only if it is an empty directory. A directory that someone else deletes
 // while the walk holds it fails its listing with ENOENT; it holds nothing any more, so the walk
 // leaves it as done, and a removal counts that as the vanished entry it is.
+//
+// Directories no walk may enter. A system directory can sit inside an ordinary tree under a second
+// name: a bind mount, or on macOS the data volume that holds the home folders behind their
+// firmlinks. Its name says nothing, so when the caller names such directories the walk compares
+// the device and inode of every directory it opens (one fstat of the handle it already holds)
+// and stops before listing it. The measure runs before anything of a path goes, so a path holding
+// one is refused whole; the removal checks again in case one was moved in meanwhile.
+//
+// Listings that miss entries. Some filesystems (APFS, HFS+) reorder a directory while entries are
+// deleted from it, so one pass over its listing can miss entries and the final rmdir finds it not
+// empty. The removal then lists it again, through its parent's handle as any descent, and goes on
+// while a pass removes something; a pass that removes nothing ends it with the error.
 #include "tree_walk.hpp"
 
 #include <fcntl.h>
@@ -65,35 +77,33 @@ struct Frame {
   DirectoryStream stream;
   std::vector<PendingEntry> pending;  // read ahead when the frame was evicted
   std::size_t next_pending = 0;
-  DirectoryIdentity identity;  // recorded when the frame was evicted
+  std::optional<DirectoryIdentity> identity;  // read when it was opened or evicted
+  std::uint64_t removed_before = 0;           // the visitor's count when its listing began
 };
-
-std::expected<DirectoryIdentity, SystemError> identity_of(int fd) {
-  struct stat status {};
-  if (::fstat(fd, &status) != 0) return std::unexpected(SystemError::from_errno());
-  return DirectoryIdentity{status.st_dev, status.st_ino};
-}
-
-std::expected<void, SystemError> unlink_entry(int dir_fd, const char* name, int flags) {
-  if (::unlinkat(dir_fd, name, flags) == 0 || errno == ENOENT) return {};
-  return std::unexpected(SystemError::from_errno());
-}
 
 // Walks below a start directory, handing each entry to `Visitor`:
 //   on_entry(dir_fd, entry) -> Step or error: look at an entry of the directory `dir_fd`;
 //   on_open_failed(dir_fd, name, error): a directory it asked to enter could not be opened;
 //   on_leave(dir_fd, name): everything below `name` has been walked;
+//   removed(): how many entries it has removed so far;
 //   kToleratesErrors: a listing that cannot be read ends that directory instead of the walk.
 // Any error a visitor returns ends the walk with that error.
 template <class Visitor>
 class TreeWalk {
  public:
-  explicit TreeWalk(Visitor& visitor) : visitor_(visitor) {}
+  TreeWalk(Visitor& visitor, const WalkControls& controls)
+      : visitor_(visitor), controls_(controls) {}
 
-  std::expected<void, SystemError> run(UniqueFd start) {
+  std::expected<void, WalkStop> run(UniqueFd start) {
+    std::optional<DirectoryIdentity> identity;
+    if (controls_.watches_directories()) {
+      auto checked = check_directory(start.get());
+      if (!checked) return std::unexpected(checked.error());
+      identity = *checked;
+    }
     auto stream = DirectoryStream::open(std::move(start));
     if (!stream) return std::unexpected(stream.error());
-    frames_.push_back(Frame{{}, std::move(*stream), {}, 0, {}});
+    frames_.push_back(Frame{{}, std::move(*stream), {}, 0, identity, visitor_.removed()});
     while (!frames_.empty()) {
       auto entry = next_entry(frames_.back());
       if (!entry) return std::unexpected(entry.error());
@@ -101,6 +111,8 @@ class TreeWalk {
         if (auto left = leave(); !left) return left;
         continue;
       }
+      // The entry at hand is finished before a cancel is seen, never halfway.
+      if (controls_.cancelled()) return std::unexpected(WalkCancelled{});
       auto step = visitor_.on_entry(frames_.back().stream.fd(), **entry);
       if (!step) return std::unexpected(step.error());
       if (*step == Step::Descend) {
@@ -124,39 +136,65 @@ class TreeWalk {
   // Listing a directory that someone else deleted meanwhile fails with ENOENT: it holds nothing.
   static bool is_deleted(const SystemError& error) { return error.number() == ENOENT; }
 
-  std::expected<void, SystemError> descend(const char* name) {
+  // The identity of a directory about to be listed, unless it is one no walk may enter.
+  std::expected<DirectoryIdentity, WalkStop> check_directory(int fd) const {
+    auto identity = identity_of(fd);
+    if (!identity) return std::unexpected(identity.error());
+    if (controls_.is_forbidden(*identity)) return std::unexpected(ForbiddenDirectoryFound{});
+    return *identity;
+  }
+
+  std::expected<void, WalkStop> descend(const char* name) {
     while (frames_.size() - first_open_ >= kMaxOpenDirectories) {
-      if (auto evicted = evict_shallowest(); !evicted) return evicted;
+      if (auto evicted = evict_shallowest(); !evicted) return std::unexpected(evicted.error());
     }
     const int dir_fd = frames_.back().stream.fd();
     auto directory = open_directory_at(dir_fd, name);
     while (!directory && is_descriptor_shortage(directory.error().number()) &&
            first_open_ + 1 < frames_.size()) {
-      if (auto evicted = evict_shallowest(); !evicted) return evicted;
+      if (auto evicted = evict_shallowest(); !evicted) return std::unexpected(evicted.error());
       directory = open_directory_at(dir_fd, name);
     }
-    if (!directory) return visitor_.on_open_failed(dir_fd, name, directory.error());
+    if (!directory) return forward(visitor_.on_open_failed(dir_fd, name, directory.error()));
+    std::optional<DirectoryIdentity> identity;
+    if (controls_.watches_directories()) {
+      auto checked = check_directory(directory->get());
+      if (!checked) return std::unexpected(checked.error());
+      identity = *checked;
+    }
     auto stream = DirectoryStream::open(std::move(*directory));
-    if (!stream) return visitor_.on_open_failed(dir_fd, name, stream.error());
-    frames_.push_back(Frame{name, std::move(*stream), {}, 0, {}});
+    if (!stream) return forward(visitor_.on_open_failed(dir_fd, name, stream.error()));
+    frames_.push_back(Frame{name, std::move(*stream), {}, 0, identity, visitor_.removed()});
     return {};
   }
 
-  std::expected<void, SystemError> leave() {
+  std::expected<void, WalkStop> leave() {
     if (frames_.size() == 1) {
       frames_.pop_back();
       return {};
     }
     const std::size_t parent = frames_.size() - 2;
     if (parent < first_open_) {
-      auto reopened = reopen_parent(frames_.back().stream.fd(), frames_[parent].identity);
+      // An evicted frame always had its identity read.
+      auto reopened = reopen_parent(frames_.back().stream.fd(), *frames_[parent].identity);
       if (!reopened) return std::unexpected(reopened.error());
       frames_[parent].stream = DirectoryStream::handle_only(std::move(*reopened));
       first_open_ = parent;
     }
     const std::string name = std::move(frames_.back().name);
+    const std::uint64_t removed_before = frames_.back().removed_before;
     frames_.pop_back();  // closes the child's handle before its directory is removed
-    return visitor_.on_leave(frames_.back().stream.fd(), name.c_str());
+    auto left = visitor_.on_leave(frames_.back().stream.fd(), name.c_str());
+    // A listing that missed entries: list the directory again while a pass gets somewhere.
+    if (!left && left.error().number() == ENOTEMPTY && visitor_.removed() > removed_before) {
+      return descend(name.c_str());
+    }
+    return forward(std::move(left));
+  }
+
+  static std::expected<void, WalkStop> forward(std::expected<void, SystemError> outcome) {
+    if (!outcome) return std::unexpected(outcome.error());
+    return {};
   }
 
   // Closes the handle of the shallowest open frame, never the one the walk is working in.
@@ -175,9 +213,11 @@ class TreeWalk {
       if (!*entry) break;
       frame.pending.push_back({(*entry)->name, (*entry)->type});
     }
-    auto identity = identity_of(frame.stream.fd());
-    if (!identity) return std::unexpected(identity.error());
-    frame.identity = *identity;
+    if (!frame.identity) {
+      auto identity = identity_of(frame.stream.fd());
+      if (!identity) return std::unexpected(identity.error());
+      frame.identity = *identity;
+    }
     frame.stream.close();
     ++first_open_;
     return {};
@@ -186,6 +226,7 @@ class TreeWalk {
   static bool is_descriptor_shortage(int number) { return number == EMFILE || number == ENFILE; }
 
   Visitor& visitor_;
+  const WalkControls& controls_;
   std::vector<Frame> frames_;
   std::size_t first_open_ = 0;  // frames from here to the top hold a handle
 };
@@ -194,13 +235,20 @@ class MeasureVisitor {
  public:
   static constexpr bool kToleratesErrors = true;
 
+  explicit MeasureVisitor(const WalkControls& controls) : controls_(controls) {}
+
   std::expected<Step, SystemError> on_entry(int dir_fd, const DirectoryEntry& entry) {
+    ++measure_.entries;
+    if (controls_.progress != nullptr) controls_.progress->count_entry();
     if (entry.type == DT_DIR) return Step::Descend;
     if (entry.type != DT_REG && entry.type != DT_UNKNOWN) return Step::Next;
     struct stat status {};
     if (::fstatat(dir_fd, entry.name, &status, AT_SYMLINK_NOFOLLOW) != 0) return Step::Next;
     if (S_ISREG(status.st_mode)) {
-      total_ += static_cast<std::uint64_t>(status.st_size);
+      count_regular_file(status, controls_, measure_);
+      if (controls_.progress != nullptr) {
+        controls_.progress->add_bytes(static_cast<std::uint64_t>(status.st_size));
+      }
       return Step::Next;
     }
     return entry.type == DT_UNKNOWN && S_ISDIR(status.st_mode) ? Step::Descend : Step::Next;
@@ -212,19 +260,24 @@ class MeasureVisitor {
 
   std::expected<void, SystemError> on_leave(int, const char*) { return {}; }
 
-  [[nodiscard]] std::uint64_t total() const { return total_; }
+  [[nodiscard]] static std::uint64_t removed() { return 0; }
+
+  TreeMeasure& measure() { return measure_; }
 
  private:
-  std::uint64_t total_ = 0;
+  const WalkControls& controls_;
+  TreeMeasure measure_;
 };
 
 class RemovalVisitor {
  public:
   static constexpr bool kToleratesErrors = false;
 
+  explicit RemovalVisitor(const WalkControls& controls) : controls_(controls) {}
+
   std::expected<Step, SystemError> on_entry(int dir_fd, const DirectoryEntry& entry) {
     if (entry.type == DT_DIR || entry.type == DT_UNKNOWN) return Step::Descend;
-    if (auto removed = unlink_entry(dir_fd, entry.name, 0); !removed) {
+    if (auto removed = unlink_counted(dir_fd, entry.name, 0); !removed) {
       return std::unexpected(removed.error());
     }
     return Step::Next;
@@ -236,36 +289,111 @@ class RemovalVisitor {
                                                   const SystemError& error) {
     const int number = error.number();
     if (number == ENOENT) return {};
-    if (number == ENOTDIR || number == ELOOP) return unlink_entry(dir_fd, name, 0);
+    if (number == ENOTDIR || number == ELOOP) return unlink_counted(dir_fd, name, 0);
     return std::unexpected(error);
   }
 
   std::expected<void, SystemError> on_leave(int dir_fd, const char* name) {
-    return unlink_entry(dir_fd, name, AT_REMOVEDIR);
+    return unlink_counted(dir_fd, name, AT_REMOVEDIR);
   }
+
+  [[nodiscard]] std::uint64_t removed() const { return removed_; }
+
+  // unlinkat that counts what went; a vanished entry is not an error.
+  std::expected<void, SystemError> unlink_counted(int dir_fd, const char* name, int flags) {
+    if (::unlinkat(dir_fd, name, flags) == 0) {
+      ++removed_;
+      if (controls_.progress != nullptr) controls_.progress->count_entry();
+      return {};
+    }
+    if (errno == ENOENT) return {};
+    return std::unexpected(SystemError::from_errno());
+  }
+
+ private:
+  const WalkControls& controls_;
+  std::uint64_t removed_ = 0;
 };
 
 }  // namespace
 
-std::uint64_t measure_directory(UniqueFd directory) {
-  MeasureVisitor visitor;
-  // A walk cut short (a parent that cannot be verified) still counted what it saw.
-  (void)TreeWalk<MeasureVisitor>(visitor).run(std::move(directory));
-  return visitor.total();
+void count_regular_file(const struct stat& status, const WalkControls& controls,
+                        TreeMeasure& measure) {
+  measure.bytes += static_cast<std::uint64_t>(status.st_size);
+  // A file of several links occupies its blocks once, whichever name is counted first.
+  if (status.st_nlink > 1 && controls.linked_files != nullptr &&
+      !controls.linked_files->insert({status.st_dev, status.st_ino}).second) {
+    return;
+  }
+  measure.allocated += static_cast<std::uint64_t>(status.st_blocks) * 512;
 }
 
-std::expected<void, SystemError> empty_directory(UniqueFd directory) {
-  RemovalVisitor visitor;
-  return TreeWalk<RemovalVisitor>(visitor).run(std::move(directory));
+TreeMeasure measure_directory(UniqueFd directory, const WalkControls& controls) {
+  MeasureVisitor visitor(controls);
+  // A walk cut short by a read error (a parent that cannot be verified) still counted what it saw.
+  auto walked = TreeWalk<MeasureVisitor>(visitor, controls).run(std::move(directory));
+  TreeMeasure measure = visitor.measure();
+  if (!walked && !std::holds_alternative<SystemError>(walked.error()))
+    measure.stop = walked.error();
+  return measure;
 }
 
-std::expected<void, SystemError> remove_entry_at(int dir_fd, const char* name, unsigned char type) {
-  RemovalVisitor visitor;
-  if (type != DT_DIR && type != DT_UNKNOWN) return unlink_entry(dir_fd, name, 0);
+std::expected<std::uint64_t, WalkStop> empty_directory(UniqueFd directory,
+                                                       const WalkControls& controls) {
+  RemovalVisitor visitor(controls);
+  auto walked = TreeWalk<RemovalVisitor>(visitor, controls).run(std::move(directory));
+  if (!walked) return std::unexpected(walked.error());
+  return visitor.removed();
+}
+
+std::expected<std::uint64_t, WalkStop> remove_directory_at(int parent_fd, const char* name,
+                                                           UniqueFd directory,
+                                                           const WalkControls& controls) {
+  RemovalVisitor top(controls);
+  std::uint64_t removed = 0;
+  for (;;) {
+    auto emptied = empty_directory(std::move(directory), controls);
+    if (!emptied) return std::unexpected(emptied.error());
+    removed += *emptied;
+    auto gone = top.on_leave(parent_fd, name);
+    if (gone) return removed + top.removed();
+    // A listing that missed entries: list the directory again while a pass gets somewhere.
+    if (gone.error().number() != ENOTEMPTY || *emptied == 0) return std::unexpected(gone.error());
+    auto reopened = open_directory_at(parent_fd, name);
+    if (!reopened) {
+      if (auto handled = top.on_open_failed(parent_fd, name, reopened.error()); !handled) {
+        return std::unexpected(handled.error());
+      }
+      return removed + top.removed();
+    }
+    directory = std::move(*reopened);
+  }
+}
+
+std::expected<std::uint64_t, WalkStop> remove_entry_at(int dir_fd, const char* name,
+                                                       unsigned char type,
+                                                       const WalkControls& controls) {
+  RemovalVisitor visitor(controls);
+  if (type != DT_DIR && type != DT_UNKNOWN) {
+    if (auto unlinked = visitor.unlink_counted(dir_fd, name, 0); !unlinked) {
+      return std::unexpected(unlinked.error());
+    }
+    return visitor.removed();
+  }
   auto directory = open_directory_at(dir_fd, name);
-  if (!directory) return visitor.on_open_failed(dir_fd, name, directory.error());
-  if (auto emptied = empty_directory(std::move(*directory)); !emptied) return emptied;
-  return unlink_entry(dir_fd, name, AT_REMOVEDIR);
+  if (!directory) {
+    if (auto handled = visitor.on_open_failed(dir_fd, name, directory.error()); !handled) {
+      return std::unexpected(handled.error());
+    }
+    return visitor.removed();
+  }
+  return remove_directory_at(dir_fd, name, std::move(*directory), controls);
+}
+
+std::expected<FileIdentity, SystemError> identity_of(int fd) {
+  struct stat status {};
+  if (::fstat(fd, &status) != 0) return std::unexpected(SystemError::from_errno());
+  return FileIdentity{status.st_dev, status.st_ino};
 }
 
 std::expected<UniqueFd, SystemError> reopen_parent(int child_fd,

@@ -35,8 +35,9 @@ struct CleanControls {
   // the whole path with "Path is forbidden: {path}" when it meets one anywhere below the top;
   // removing and emptying check every directory again before entering it.
   const IdentitySet* forbidden_directories = nullptr;
-  // Told how far the walk inside the path at hand has come.
+  // Told how far the walk inside the path at hand has come, at most once per interval.
   TreeProgressCallback on_tree_progress;
+  std::chrono::milliseconds tree_progress_interval = kTreeProgressInterval;
   // Once set (from any thread, or a signal handler), the cleaner stops at the next entry: the
   // path at hand and every path after it fail with "Cancelled", and what went of the path at hand
   // is credited.

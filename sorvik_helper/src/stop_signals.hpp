@@ -1,0 +1,15 @@
+// SIGINT and SIGTERM while the helper cleans paths: the cleaner stops at its next entry and the
+// one result is still written, with every path not done reported as cancelled.
+#pragma once
+
+#include <atomic>
+
+namespace sorvik_helper {
+
+// Catches SIGINT and SIGTERM from now on; either sets the flag returned, and nothing else.
+[[nodiscard]] const std::atomic<bool>& catch_stop_signals();
+
+// Gives SIGINT and SIGTERM back their default effect (ending the process).
+void release_stop_signals();
+
+}  // namespace sorvik_helper
