@@ -16,7 +16,6 @@
 #include <utility>
 
 #include "sorvik_lib/cleaner/tree.hpp"
-#include "sorvik_lib/sys/unique_fd.hpp"
 
 namespace sorvik_helper {
 
@@ -25,7 +24,6 @@ using sorvik_lib::types::Path;
 namespace {
 
 using Identity = FileIdentity;
-using sorvik_lib::sys::UniqueFd;
 
 constexpr int kMaxClimb = 4096;
 
@@ -46,50 +44,60 @@ std::optional<std::string> resolve(std::string_view path) {
   return std::string(resolved.get());
 }
 
-// Climbs from `location` through ".." to the top, as the kernel links the directories, adding each
-// one. Where a volume is reached by more than one name (macOS firmlinks, bind mounts) this finds
-// holders of a root that its spelled-out location does not show.
-void add_directories_above(const std::string& location, std::set<Identity>& identities) {
-  int fd;
-  do {
-    fd = ::open(location.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return;
-  UniqueFd current(fd);
-  struct stat status {};
-  if (::fstat(current.get(), &status) != 0) return;
-  Identity identity{status.st_dev, status.st_ino};
-  // Bounded in case ".." never settles on a directory that is its own parent.
-  for (int level = 0; level < kMaxClimb; ++level) {
-    do {
-      fd = ::openat(current.get(), "..", O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return;
-    current = UniqueFd(fd);
-    if (::fstat(current.get(), &status) != 0) return;
-    const Identity parent{status.st_dev, status.st_ino};
-    if (parent == identity) return;
-    identities.insert(parent);
-    identity = parent;
+// Every directory no path may be, collected once per request. A directory is added with all
+// that is above it both by name (the prefixes of a root's resolved location) and through "..",
+// as the kernel links the directories: where a volume is reached by more than one name (macOS
+// firmlinks, bind mounts) ".." finds holders of a root that the spelled-out location does not
+// show. Shared ancestors are looked at once.
+class ForbiddenCollector {
+ public:
+  void add_root(std::string_view root) {
+    auto location = resolve(root);
+    if (!location) return;
+    const auto identity = identity_of(*location);
+    if (!identity) return;
+    identities_.insert(*identity);
+    add_prefixes(*location);
+    climb(*location, *identity);
   }
-}
+
+  std::set<Identity> take() { return std::move(identities_); }
+
+ private:
+  void add_prefixes(std::string location) {
+    for (;;) {
+      const auto last_separator = location.find_last_of('/');
+      if (last_separator == std::string::npos || location == "/") return;
+      location.resize(std::max<std::size_t>(last_separator, 1));
+      // A prefix seen before had its own prefixes seen with it.
+      if (!prefixes_seen_.insert(location).second) return;
+      if (auto identity = identity_of(location)) identities_.insert(*identity);
+    }
+  }
+
+  // One stat per level: "location/..", "location/../..", ... until ".." stays where it is or
+  // reaches a directory already climbed from. Bounded in case ".." never settles.
+  void climb(std::string location, Identity identity) {
+    for (int level = 0; level < kMaxClimb && climbed_.insert(identity).second; ++level) {
+      location += "/..";
+      const auto parent = identity_of(location);
+      if (!parent || *parent == identity) return;
+      identities_.insert(*parent);
+      identity = *parent;
+    }
+  }
+
+  std::set<Identity> identities_;
+  std::set<Identity> climbed_;
+  std::set<std::string> prefixes_seen_;
+};
 
 // The directories no path may be: each existing root, and every directory above its resolved
 // location up to "/", by name and by "..".
 std::set<Identity> forbidden_identities(std::span<const std::string_view> forbidden_roots) {
-  std::set<Identity> identities;
-  for (const std::string_view root : forbidden_roots) {
-    auto location = resolve(root);
-    if (!location) continue;
-    add_directories_above(*location, identities);
-    for (;;) {
-      if (auto identity = identity_of(*location)) identities.insert(*identity);
-      const auto last_separator = location->find_last_of('/');
-      if (last_separator == std::string::npos || *location == "/") break;
-      location->resize(std::max<std::size_t>(last_separator, 1));
-    }
-  }
-  return identities;
+  ForbiddenCollector collector;
+  for (const std::string_view root : forbidden_roots) collector.add_root(root);
+  return collector.take();
 }
 
 // The rules that read the text alone, which the application knows exactly.

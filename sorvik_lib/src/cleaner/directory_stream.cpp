@@ -37,6 +37,9 @@ namespace {
 // the bounded number of open streams stays well under a megabyte.
 constexpr std::size_t kBufferSize = 32 * 1024;
 
+// The largest record getdents64 can write: its header and a name of NAME_MAX bytes, aligned.
+constexpr std::size_t kLargestRecord = offsetof(struct dirent64, d_name) + 256 + 8;
+
 }  // namespace
 
 DirectoryStream::DirectoryStream(DirectoryStream&& other) noexcept
@@ -44,7 +47,8 @@ DirectoryStream::DirectoryStream(DirectoryStream&& other) noexcept
       buffer_(std::move(other.buffer_)),
       position_(other.position_),
       filled_(other.filled_),
-      exhausted_(other.exhausted_) {}
+      exhausted_(other.exhausted_),
+      short_read_(other.short_read_) {}
 
 DirectoryStream& DirectoryStream::operator=(DirectoryStream&& other) noexcept {
   if (this == &other) return *this;
@@ -53,6 +57,7 @@ DirectoryStream& DirectoryStream::operator=(DirectoryStream&& other) noexcept {
   position_ = other.position_;
   filled_ = other.filled_;
   exhausted_ = other.exhausted_;
+  short_read_ = other.short_read_;
   return *this;
 }
 
@@ -85,6 +90,7 @@ std::expected<std::optional<DirectoryEntry>, SystemError> DirectoryStream::next(
       if (got < 0) return std::unexpected(SystemError::from_errno());
       position_ = 0;
       filled_ = static_cast<std::size_t>(got);
+      short_read_ = filled_ + kLargestRecord <= kBufferSize;
       if (got == 0) {
         exhausted_ = true;
         // The buffer is not needed again; a stream kept open only for its handle holds no memory.
@@ -104,11 +110,16 @@ std::expected<std::optional<DirectoryEntry>, SystemError> DirectoryStream::next(
   }
 }
 
+bool DirectoryStream::ended_short() const {
+  return fd_.valid() && !exhausted_ && short_read_ && filled_ != 0 && position_ >= filled_;
+}
+
 void DirectoryStream::close() {
   fd_.reset();
   buffer_.reset();
   position_ = filled_ = 0;
   exhausted_ = false;
+  short_read_ = false;
 }
 
 #else
@@ -142,6 +153,8 @@ DirectoryStream DirectoryStream::handle_only(UniqueFd directory) {
 bool DirectoryStream::is_open() const { return dir_ != nullptr || bare_.valid(); }
 
 int DirectoryStream::fd() const { return dir_ != nullptr ? ::dirfd(dir_) : bare_.get(); }
+
+bool DirectoryStream::ended_short() const { return false; }
 
 std::expected<std::optional<DirectoryEntry>, SystemError> DirectoryStream::next() {
   if (dir_ == nullptr) return std::nullopt;

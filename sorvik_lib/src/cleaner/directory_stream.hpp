@@ -50,6 +50,11 @@ class DirectoryStream {
   // The next entry, or nullopt once the listing is exhausted.
   [[nodiscard]] std::expected<std::optional<DirectoryEntry>, sys::SystemError> next();
 
+  // Every entry read so far has been handed out, and the last read filled its buffer so little
+  // that no further entry would have fitted: the listing has almost surely ended, though only
+  // the next read can say so. Always false where listings are not read in batches.
+  [[nodiscard]] bool ended_short() const;
+
   // Closes the handle; the stream is empty afterwards.
   void close();
 
@@ -60,6 +65,7 @@ class DirectoryStream {
   std::size_t position_ = 0;
   std::size_t filled_ = 0;
   bool exhausted_ = false;
+  bool short_read_ = false;
 #else
   DIR* dir_ = nullptr;
   sys::UniqueFd bare_;  // a handle_only stream's handle

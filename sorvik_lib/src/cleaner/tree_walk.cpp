@@ -86,7 +86,8 @@ struct Frame {
 //   on_open_failed(dir_fd, name, error): a directory it asked to enter could not be opened;
 //   on_leave(dir_fd, name): everything below `name` has been walked;
 //   removed(): how many entries it has removed so far;
-//   kToleratesErrors: a listing that cannot be read ends that directory instead of the walk.
+//   kToleratesErrors: a listing that cannot be read ends that directory instead of the walk;
+//   kRemoves: it removes what it sees, so a directory may be removed as soon as it is empty.
 // Any error a visitor returns ends the walk with that error.
 template <class Visitor>
 class TreeWalk {
@@ -105,6 +106,9 @@ class TreeWalk {
     if (!stream) return std::unexpected(stream.error());
     frames_.push_back(Frame{{}, std::move(*stream), {}, 0, identity, visitor_.removed()});
     while (!frames_.empty()) {
+      if constexpr (Visitor::kRemoves) {
+        if (remove_if_already_empty()) continue;
+      }
       auto entry = next_entry(frames_.back());
       if (!entry) return std::unexpected(entry.error());
       if (!*entry) {
@@ -131,6 +135,21 @@ class TreeWalk {
     auto entry = frame.stream.next();
     if (!entry && (Visitor::kToleratesErrors || is_deleted(entry.error()))) return std::nullopt;
     return entry;
+  }
+
+  // A listing read in a batch that left the buffer half empty has almost surely ended, and the
+  // read that would say so costs a system call per directory. Removing the directory settles it
+  // instead: rmdir succeeds only on an empty directory, and when it fails the listing simply goes
+  // on. Only below the start, and only while the parent's handle is open.
+  bool remove_if_already_empty() {
+    if (frames_.size() < 2 || frames_.size() - 2 < first_open_) return false;
+    Frame& frame = frames_.back();
+    if (frame.next_pending < frame.pending.size() || !frame.stream.ended_short()) return false;
+    if (!visitor_.on_leave(frames_[frames_.size() - 2].stream.fd(), frame.name.c_str())) {
+      return false;
+    }
+    frames_.pop_back();
+    return true;
   }
 
   // Listing a directory that someone else deleted meanwhile fails with ENOENT: it holds nothing.
@@ -234,6 +253,7 @@ class TreeWalk {
 class MeasureVisitor {
  public:
   static constexpr bool kToleratesErrors = true;
+  static constexpr bool kRemoves = false;
 
   explicit MeasureVisitor(const WalkControls& controls) : controls_(controls) {}
 
@@ -272,6 +292,7 @@ class MeasureVisitor {
 class RemovalVisitor {
  public:
   static constexpr bool kToleratesErrors = false;
+  static constexpr bool kRemoves = true;
 
   explicit RemovalVisitor(const WalkControls& controls) : controls_(controls) {}
 
