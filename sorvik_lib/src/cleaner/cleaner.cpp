@@ -131,9 +131,18 @@ class CleanRun {
   // A removal that stopped part-way credits what went: the measure before less what is left.
   void credit_what_went(const Path& path, const TreeMeasure& before) {
     if (before.bytes == 0 && before.allocated == 0) return;
-    const TreeMeasure after = measure_path(path, {});
+    const TreeMeasure after = measure_left(path);
     result_.bytesFreed += saturating_minus(before.bytes, after.bytes);
     bytes_allocated_ += saturating_minus(before.allocated, after.allocated);
+  }
+
+  // What is left of a path after a removal that stopped: uncancellable, and without whatever
+  // forbidden directory was moved in meanwhile, which the first measure never counted.
+  TreeMeasure measure_left(const Path& path) {
+    WalkControls controls;
+    controls.forbidden = controls_.forbidden_directories;
+    controls.skip_forbidden = true;
+    return measure_path(path, controls);
   }
 
   void preview(const Path& path, const std::optional<PathPlace>& place, bool kept,
@@ -178,7 +187,7 @@ class CleanRun {
     std::uint64_t size = measure.bytes;
     std::uint64_t allocated = measure.allocated;
     if (passes.any_failed) {
-      const TreeMeasure remaining = measure_path(root, {});
+      const TreeMeasure remaining = measure_left(root);
       size = saturating_minus(size, remaining.bytes);
       allocated = saturating_minus(allocated, remaining.allocated);
       if (size == 0) return;

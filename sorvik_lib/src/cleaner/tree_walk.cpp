@@ -178,7 +178,12 @@ class TreeWalk {
     std::optional<DirectoryIdentity> identity;
     if (controls_.watches_directories()) {
       auto checked = check_directory(directory->get());
-      if (!checked) return std::unexpected(checked.error());
+      if (!checked) {
+        const bool skipped = controls_.skip_forbidden &&
+                             std::holds_alternative<ForbiddenDirectoryFound>(checked.error());
+        if (skipped) return {};
+        return std::unexpected(checked.error());
+      }
       identity = *checked;
     }
     auto stream = DirectoryStream::open(std::move(*directory));
@@ -341,10 +346,14 @@ class RemovalVisitor {
 void count_regular_file(const struct stat& status, const WalkControls& controls,
                         TreeMeasure& measure) {
   measure.bytes += static_cast<std::uint64_t>(status.st_size);
-  // A file of several links occupies its blocks once, whichever name is counted first.
-  if (status.st_nlink > 1 && controls.linked_files != nullptr &&
-      !controls.linked_files->insert({status.st_dev, status.st_ino}).second) {
-    return;
+  // A file of several links occupies its blocks once, whichever name is counted first; by the
+  // time a later name is met the others may be gone, so it is looked up whatever its link count.
+  if (IdentitySet* linked = controls.linked_files) {
+    const FileIdentity identity{status.st_dev, status.st_ino};
+    if (status.st_nlink > 1 ? !linked->insert(identity).second
+                            : !linked->empty() && linked->contains(identity)) {
+      return;
+    }
   }
   measure.allocated += static_cast<std::uint64_t>(status.st_blocks) * 512;
 }

@@ -57,6 +57,9 @@ struct WalkControls {
   const std::atomic<bool>* cancel = nullptr;  // stops the walk at the next entry once set
   IdentitySet* linked_files = nullptr;        // files of several links whose blocks were counted
   TreeProgressReporter* progress = nullptr;
+  // A forbidden directory is left out instead of ending the walk: for measuring what is left of a
+  // path, where one may have been moved in since the first measure.
+  bool skip_forbidden = false;
 
   [[nodiscard]] bool cancelled() const {
     return cancel != nullptr && cancel->load(std::memory_order_relaxed);
