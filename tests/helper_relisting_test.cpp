@@ -28,6 +28,28 @@ std::uint64_t fill(const fs::path& directory, int count, std::size_t bytes) {
   return static_cast<std::uint64_t>(count) * bytes;
 }
 
+// The helper with the stand-in preloaded, and `extra` settings in its environment.
+sorvik_lib::sys::ProcessResult run_with_stand_in(std::string_view request,
+                                                 std::vector<std::string> extra = {}) {
+  const char* sanitizer_options = std::getenv("ASAN_OPTIONS");
+  std::vector<std::string> arguments = {
+      std::string("LD_PRELOAD=") + SORVIK_LISTING_SKIPPER_PATH,
+      // The stand-in comes before a sanitizer runtime, which would otherwise refuse to run.
+      std::string("ASAN_OPTIONS=") + (sanitizer_options ? sanitizer_options : "") +
+          ":verify_asan_link_order=0"};
+  arguments.insert(arguments.end(), extra.begin(), extra.end());
+  arguments.push_back(kHelperPath);
+  return run("env", std::move(arguments), request);
+}
+
+std::uint64_t files_left(const fs::path& directory) {
+  std::uint64_t left = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(directory)) {
+    left += entry.is_regular_file();
+  }
+  return left;
+}
+
 TEST(HelperRelisting, ListingsThatMissEntriesAreReadAgainUntilNothingIsLeft) {
   TempDir dir(fast_temp_directory());
   std::uint64_t total = fill(dir / "tree", 150, 10);
@@ -50,6 +72,28 @@ TEST(HelperRelisting, ListingsThatMissEntriesAreReadAgainUntilNothingIsLeft) {
             (CleanResult{{(dir / "tree").string(), (dir / "kept").string()}, {}, total}));
   EXPECT_FALSE(fs::exists(dir / "tree"));
   EXPECT_TRUE(fs::is_empty(dir / "kept"));
+}
+
+// A listing that fails part-way leaves entries behind: the path fails, and exactly what went is
+// credited, for a tree and for a kept root alike.
+TEST(HelperRelisting, AListingThatFailsPartWayIsAFailureThatCreditsWhatWent) {
+  TempDir dir(fast_temp_directory());
+  fill(dir / "tree", 200, 5);
+  fill(dir / "kept", 200, 7);
+  const auto ran =
+      run_with_stand_in(elevated_request({(dir / "tree").string(), (dir / "kept").string()},
+                                         {(dir / "kept").string()}),
+                        {"SORVIK_LISTING_FAILS=1"});
+  EXPECT_EQ(ran.error, "");
+  ASSERT_TRUE(ran.status.success()) << ran.status.to_string();
+  const std::uint64_t tree_gone = 200 - files_left(dir / "tree");
+  const std::uint64_t kept_gone = 200 - files_left(dir / "kept");
+  ASSERT_GT(kept_gone, 0u);
+  const std::string failed = "Input/output error (os error 5)";
+  EXPECT_EQ(decode_exact(ran.output),
+            (CleanResult{{(dir / "kept").string()},
+                         {{(dir / "tree").string(), failed}, {(dir / "kept").string(), failed}},
+                         tree_gone * 5 + kept_gone * 7}));
 }
 
 #endif

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -88,6 +89,22 @@ TEST(ScreenPaths, OnlyExistingRootsTakePartInTheIdentityTest) {
   // The scratch directory is above a root that does not exist: that makes it nothing special.
   const auto screened = screen_paths({dir.text(), dir / "real"}, roots);
   EXPECT_EQ(screened.accepted, (std::vector<Path>{dir.text(), dir / "real"}));
+}
+
+TEST(ScreenPaths, TheLinuxSystemRootsAreForbiddenThereToo) {
+  const std::vector<Path> roots = {"/boot", "/dev", "/lib", "/opt", "/proc", "/run", "/sys"};
+  const auto screened = screen_paths(roots, platform_forbidden_paths());
+#if defined(__linux__)
+  EXPECT_TRUE(screened.accepted.empty());
+  EXPECT_EQ(screened.rejected.size(), roots.size());
+  // By identity as well: "/proc/" is not the text of a root, but it is /proc.
+  EXPECT_EQ(messages(screen_paths({"/proc/", "/sys/."}, platform_forbidden_paths())),
+            (std::vector<std::string>{"Path is forbidden: /proc/", "Path is forbidden: /sys/."}));
+#else
+  EXPECT_EQ(screened.accepted, roots);
+#endif
+  EXPECT_TRUE(std::ranges::equal(platform_forbidden_paths().first(FORBIDDEN_PATHS.size()),
+                                 FORBIDDEN_PATHS));
 }
 
 }  // namespace

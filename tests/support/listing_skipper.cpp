@@ -3,12 +3,15 @@
 // has been deleted through a directory handle, every later listing read through that handle
 // leaves out every second entry. Listings are also read in small batches, so that deletions fall
 // between the reads of one directory. A listing through a fresh handle sees everything.
+// With SORVIK_LISTING_FAILS set in the environment, such a listing fails with EIO instead.
 #include <dirent.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -27,6 +30,10 @@ extern "C" {
 ssize_t getdents64(int fd, void* buffer, size_t size) {
   const long got = ::syscall(SYS_getdents64, fd, buffer, size < kBatchBytes ? size : kBatchBytes);
   if (got <= 0 || !tracked(fd) || !deleted_through[fd]) return got;
+  if (std::getenv("SORVIK_LISTING_FAILS") != nullptr) {
+    errno = EIO;
+    return -1;
+  }
   char* const records = static_cast<char*>(buffer);
   std::size_t kept = 0;
   std::size_t index = 0;
