@@ -58,6 +58,12 @@ std::expected<TopEntry, SystemError> open_top(const Path& path) {
   return TopEntry{UniqueFd(fd), entry.substr(separator + 1)};
 }
 
+WatchedRemovalFailure widened(const WalkStop& stop) {
+  if (const auto* error = std::get_if<SystemError>(&stop)) return *error;
+  if (std::holds_alternative<ForbiddenDirectoryFound>(stop)) return ForbiddenDirectoryFound{};
+  return WalkCancelled{};
+}
+
 std::expected<void, WatchedRemovalFailure> check_status(const TopEntryCheck& check,
                                                         const struct stat& status) {
   if (!check) return {};
@@ -103,13 +109,7 @@ std::expected<void, WatchedRemovalFailure> remove_tree_checked(const Path& path,
   }
   auto removed =
       remove_directory_at(top->parent_fd(), top->name.c_str(), std::move(*directory), controls);
-  if (!removed) {
-    return std::visit(
-        [](auto stop) -> std::expected<void, WatchedRemovalFailure> {
-          return std::unexpected(WatchedRemovalFailure(std::move(stop)));
-        },
-        std::move(removed.error()));
-  }
+  if (!removed) return std::unexpected(widened(removed.error()));
   return {};
 }
 
