@@ -1,10 +1,13 @@
 // `sorvik docker probe|options|prune` end to end, against stand-in docker and sudo programs that
 // the tool finds on its search path.
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include <chrono>
 #include <nlohmann/json.hpp>
 
 #include "support/helper_process.hpp"
+#include "support/pseudo_terminal.hpp"
 #include "support/stand_in_programs.hpp"
 
 namespace sorvik_test {
@@ -190,6 +193,49 @@ TEST(CliDockerPrune, AnUnknownOptionIsBadUsageAndRunsNothing) {
   EXPECT_NE(docker({"prune", "images"}).error.find("unknown cleanup option \"images\""),
             std::string::npos);
   EXPECT_EQ(programs.calls(), Calls{});
+}
+
+// A person at a terminal is asked first; only "y" or "yes" prunes.
+TerminalRun prune_on_a_terminal(std::vector<std::string> arguments, std::string typed) {
+  arguments.insert(arguments.begin(), {"docker", "prune"});
+  TerminalOptions options;
+  options.input_from_terminal = true;
+  options.typed = std::move(typed);
+  // A tool still waiting for an answer after this long would hang the suite.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  options.watch = [deadline](pid_t child, const std::string&) {
+    if (std::chrono::steady_clock::now() > deadline) ::kill(child, SIGKILL);
+  };
+  return run_on_terminal(kCliPath, arguments, options);
+}
+
+TEST(CliDockerPruneOnATerminal, AnythingButYesPrunesNothing) {
+  for (const std::string typed : {"n\n", "\n", "yep\n", " No \n"}) {
+    StandInPrograms programs;
+    programs.answer(kContainers, "Total reclaimed space: 1kB\n");
+    const auto run = prune_on_a_terminal({"stopped_containers"}, typed);
+    EXPECT_EQ(run.status.value, 1) << typed;
+    EXPECT_EQ(run.output, "Prune stopped_containers with docker? This cannot be undone. [y/N] ");
+    EXPECT_EQ(run.error, "sorvik: not confirmed; nothing was pruned\n");
+    EXPECT_EQ(programs.calls(), Calls{}) << typed;
+  }
+}
+
+TEST(CliDockerPruneOnATerminal, YesOrTheFlagPrunes) {
+  StandInPrograms programs;
+  programs.answer(kContainers, "Total reclaimed space: 1kB\n");
+  programs.answer(kBuilder, "Total reclaimed space: 2kB\n");
+  const auto asked = prune_on_a_terminal({"stopped_containers", "build_cache"}, "YES\n");
+  EXPECT_EQ(asked.status.value, 0);
+  EXPECT_TRUE(asked.output.starts_with(
+      "Prune stopped_containers, build_cache with docker? This cannot be undone. [y/N] removed: 2"))
+      << asked.output;
+  EXPECT_EQ(programs.calls(), (Calls{kContainers, kBuilder}));
+
+  const auto flagged = prune_on_a_terminal({"--yes", "build_cache"}, "");
+  EXPECT_EQ(flagged.status.value, 0);
+  EXPECT_TRUE(flagged.output.starts_with("removed: 1\n")) << flagged.output;
+  EXPECT_EQ(programs.calls(), (Calls{kContainers, kBuilder, kBuilder}));
 }
 
 }  // namespace

@@ -23,6 +23,28 @@ void expect_usage_error(const sorvik_lib::sys::ProcessResult& run, std::string_v
   EXPECT_NE(run.error.find(mentions), std::string::npos) << run.error;
 }
 
+TEST(Cli, VersionFromTheBuild) {
+  const auto run = run_cli({"--version"});
+  EXPECT_EQ(run.status.value, 0);
+  EXPECT_EQ(run.output, "sorvik 0.1.0\n");
+  EXPECT_EQ(run.error, "");
+}
+
+TEST(Cli, LostOutputIsExitOneForEverySubcommand) {
+  const TempDir dir;
+  write_file(dir / "result.bin",
+             sorvik_lib::types::encode_result(CleanResult{{"/tmp/a"}, {}, 1}).value());
+  for (const std::string& command : std::vector<std::string>{
+           "--version", "result " + (dir / "result.bin").string(), "request clean /opt/cache"}) {
+    const auto run =
+        ::sorvik_test::run("/bin/sh", {"-c", "exec \"$0\" " + command + " >/dev/full", kCliPath});
+    EXPECT_EQ(run.status.value, 1) << command;
+    EXPECT_EQ(run.error,
+              "sorvik: cannot write to standard output: No space left on device (os error 28)\n")
+        << command;
+  }
+}
+
 TEST(CliRequest, CleanWritesTheEncodedRequest) {
   const auto run =
       run_cli({"request", "clean", "/opt/cache", "/srv/x", "--keep", "/srv/x", "--keep", "/y"});

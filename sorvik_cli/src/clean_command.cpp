@@ -3,18 +3,22 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 
+#include "clean_arguments.hpp"
 #include "clean_report.hpp"
+#include "display_text.hpp"
 #include "handle_clean_request.hpp"
+#include "interrupt_signals.hpp"
 #include "live_progress.hpp"
-#include "result_format.hpp"
 #include "terminal.hpp"
 
 namespace sorvik_cli {
 namespace {
 
+namespace cleaner = sorvik_lib::cleaner;
 namespace progress = sorvik_lib::cleaner::progress;
 
 struct CleanOptions {
@@ -24,29 +28,70 @@ struct CleanOptions {
   bool json = false;
 };
 
+// The request with every PATH and DIR absolute, or the exit status of what stood in the way.
+std::expected<sorvik_lib::types::ElevatedCleanRequest, int> absolute_request(
+    const CleanOptions& options) {
+  sorvik_lib::types::ElevatedCleanRequest request{options.paths, options.keep};
+  const auto is_relative = [](const std::string& path) {
+    return !path.empty() && !path.starts_with('/');
+  };
+  if (std::ranges::any_of(request.paths, is_relative) ||
+      std::ranges::any_of(request.preserveRootPaths, is_relative)) {
+    const auto directory = working_directory();
+    if (!directory) {
+      return std::unexpected(
+          report_failure("cannot read the working directory: " + directory.error().message()));
+    }
+    for (auto& path : request.paths) path = make_absolute(path, *directory);
+    for (auto& path : request.preserveRootPaths) path = make_absolute(path, *directory);
+  }
+  if (const auto stray = keep_not_among_paths(request.paths, request.preserveRootPaths)) {
+    return std::unexpected(report_usage_error("--keep DIR is not among the PATHs: " +
+                                              displayable(options.keep[*stray])));
+  }
+  return request;
+}
+
 int run_clean(const CleanOptions& options) {
+  auto request = absolute_request(options);
+  if (!request) return request.error();
+  // Installed before anything goes, so that Ctrl-C from here on leaves a report, not half a tree.
+  const auto signals = InterruptSignals::install();
+  if (!signals) {
+    return report_failure("cannot take over Ctrl-C: " + signals.error().message());
+  }
+
   const CleanMode mode = options.dry_run ? CleanMode::DryRun : CleanMode::Delete;
   // A person watching gets the line and the report; anything else gets a document to parse.
   const bool for_a_person = !options.json && is_terminal(STDOUT_FILENO);
   std::optional<LiveProgress> live;
   if (for_a_person) live.emplace(STDOUT_FILENO, mode);
   std::vector<ListedPath> listed;
-  const sorvik_lib::cleaner::ProgressCallback on_progress =
-      [&](sorvik_lib::cleaner::CleanProgress event) {
-        if (mode == CleanMode::DryRun) {
-          if (const auto* cleaned = std::get_if<progress::PathCleaned>(&event)) {
-            listed.push_back({cleaned->path, cleaned->bytes});
-          }
-        }
-        if (live) live->on_event(event);
-      };
-  const auto result = sorvik_helper::screen_and_clean({options.paths, options.keep},
-                                                      options.dry_run, on_progress, {})
-                          .result;
+  const cleaner::ProgressCallback on_progress = [&](cleaner::CleanProgress event) {
+    if (mode == CleanMode::DryRun) {
+      if (const auto* cleaned = std::get_if<progress::PathCleaned>(&event)) {
+        listed.push_back({cleaned->path, cleaned->bytes});
+      }
+    }
+    if (live) live->on_event(event);
+  };
+  cleaner::CleanControls controls;
+  controls.cancel = &signals->flag();
+  if (live) {
+    controls.on_tree_progress = [&live](const cleaner::TreeProgress& event) {
+      live->on_tree_progress(event);
+    };
+  }
+  const auto outcome = sorvik_helper::screen_and_clean(std::move(*request), options.dry_run,
+                                                       on_progress, std::move(controls));
   if (live) live->finish();
-  print_out(for_a_person ? format_clean_report(result, mode, listed)
-                         : result_to_json(result).dump(2) + "\n");
-  return result.errors.empty() ? kExitSuccess : kExitWorkFailed;
+
+  const int status = outcome.cancelled               ? kExitInterrupted
+                     : outcome.result.errors.empty() ? kExitSuccess
+                                                     : kExitWorkFailed;
+  return print_out(for_a_person ? format_clean_report(outcome, mode, listed)
+                                : clean_to_json(outcome, mode).dump(2) + "\n",
+                   status);
 }
 
 }  // namespace
@@ -56,16 +101,18 @@ void add_clean_command(CLI::App& app, CommandAction& action) {
   auto* clean = app.add_subcommand(
       "clean", "Delete PATHs now, with the helper's safety rules and your own rights");
   clean->footer(help_footer(
-      "Each PATH must be absolute, free of \"..\" and not a system root; a refused path is\n"
-      "reported as an error and the others are still cleaned. A PATH also given with --keep is\n"
-      "emptied and stays. On a terminal a progress line runs while the work goes on, then a\n"
-      "summary in docker's units (1kB = 1000 bytes) and the errors. Otherwise, or with --json,\n"
-      "a JSON document with removed, errors and bytesFreed is printed."));
-  clean->add_option("paths", options->paths, "Absolute paths to delete")
-      ->required()
-      ->type_name("PATH");
+      "A relative PATH or DIR is taken from the working directory. Each PATH must then be free\n"
+      "of \"..\" and not a system root; a refused path is reported as an error and the others\n"
+      "are still cleaned. Each DIR must be one of the PATHs: that PATH is emptied and stays.\n"
+      "On a terminal a progress line runs while the work goes on (paths done, bytes, the\n"
+      "entries of the path at hand and their rate), then a summary in docker's units\n"
+      "(1kB = 1000 bytes) with the space the files took on disk, and the errors. Otherwise,\n"
+      "or with --json, a JSON document with removed, errors, bytesFreed, bytesAllocated,\n"
+      "dryRun and interrupted is printed. Ctrl-C or SIGTERM stops after the entry at hand:\n"
+      "what went so far is reported, and the exit status is 130."));
+  clean->add_option("paths", options->paths, "Paths to delete")->required()->type_name("PATH");
   // One DIR per --keep, so that a path after it is never taken for a second kept root.
-  clean->add_option("--keep", options->keep, "A directory to empty rather than remove (repeatable)")
+  clean->add_option("--keep", options->keep, "A PATH to empty rather than remove (repeatable)")
       ->allow_extra_args(false)
       ->type_name("DIR");
   clean->add_flag("--dry-run", options->dry_run,

@@ -8,6 +8,7 @@
 
 #include "display_text.hpp"
 #include "human_units.hpp"
+#include "result_format.hpp"
 
 namespace sorvik_cli {
 
@@ -15,16 +16,22 @@ std::string count_of(std::uint64_t count, std::string_view singular, std::string
   return fmt::format("{} {}", count, count == 1 ? singular : plural);
 }
 
-std::string summary_line(const sorvik_lib::types::CleanResult& result, CleanMode mode) {
-  std::string line = fmt::format(
-      "{} {} from {}", mode == CleanMode::DryRun ? "Would free" : "Freed",
-      format_human_size(result.bytesFreed), count_of(result.removed.size(), "path", "paths"));
+std::string summary_line(const sorvik_lib::cleaner::CleanOutcome& outcome, CleanMode mode) {
+  const auto& result = outcome.result;
+  const bool dry_run = mode == CleanMode::DryRun;
+  std::string line =
+      fmt::format("{} {} ({} on disk) from {}",
+                  outcome.cancelled ? (dry_run ? "Interrupted: would free" : "Interrupted: freed")
+                                    : (dry_run ? "Would free" : "Freed"),
+                  format_human_size(result.bytesFreed), format_human_size(outcome.bytes_allocated),
+                  count_of(result.removed.size(), "path", "paths"));
   if (!result.errors.empty()) line += ", " + count_of(result.errors.size(), "error", "errors");
   return line;
 }
 
-std::string format_clean_report(const sorvik_lib::types::CleanResult& result, CleanMode mode,
+std::string format_clean_report(const sorvik_lib::cleaner::CleanOutcome& outcome, CleanMode mode,
                                 std::span<const ListedPath> listed) {
+  const auto& result = outcome.result;
   std::string out;
   if (mode == CleanMode::DryRun && !listed.empty()) {
     std::vector<std::string> sizes;
@@ -38,13 +45,21 @@ std::string format_clean_report(const sorvik_lib::types::CleanResult& result, Cl
       out += fmt::format("  {:>{}}  {}\n", sizes[i], size_width, displayable(listed[i].path));
     }
   }
-  out += summary_line(result, mode) + "\n";
+  out += summary_line(outcome, mode) + "\n";
   for (const auto& entry : result.errors) {
     out +=
         fmt::format("error: {}: {}\n", displayable(entry.path), displayable_message(entry.message));
   }
   if (mode == CleanMode::DryRun) out += "Dry run: nothing was deleted.\n";
   return out;
+}
+
+nlohmann::json clean_to_json(const sorvik_lib::cleaner::CleanOutcome& outcome, CleanMode mode) {
+  nlohmann::json document = result_to_json(outcome.result);
+  document["bytesAllocated"] = outcome.bytes_allocated;
+  document["dryRun"] = mode == CleanMode::DryRun;
+  document["interrupted"] = outcome.cancelled;
+  return document;
 }
 
 }  // namespace sorvik_cli

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <string>
 
 #include "sorvik_lib/sys/io.hpp"
 
@@ -24,6 +25,11 @@ std::string help_footer(std::string_view details) {
   return fmt::format("{}\n\n{}", details, kExitStatusHelp);
 }
 
-void print_out(std::string_view text) { (void)sorvik_lib::sys::write_all(STDOUT_FILENO, text); }
+int print_out(std::string_view text, int status) {
+  if (auto written = sorvik_lib::sys::write_all(STDOUT_FILENO, text); !written) {
+    return report_failure("cannot write to standard output: " + written.error().message());
+  }
+  return status;
+}
 
 }  // namespace sorvik_cli

@@ -13,8 +13,8 @@ int list_options(bool json) {
   if (!strategy) return report_failure("no docker strategy in this build");
   const auto options = strategy->get_cleanup_options();
   if (!options) return report_failure(options.error().display_text());
-  print_out(json ? options_to_json(*options).dump(2) + "\n" : format_options_table(*options));
-  return kExitSuccess;
+  return print_out(json ? options_to_json(*options).dump(2) + "\n" : format_options_table(*options),
+                   kExitSuccess);
 }
 
 }  // namespace

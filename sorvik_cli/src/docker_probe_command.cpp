@@ -12,9 +12,9 @@ int run_probe() {
   const auto strategy = sorvik_lib::strategies::get_strategy("docker");
   if (!strategy) return report_failure("no docker strategy in this build");
   const auto answer = strategy->probe();
-  print_out(describe_probe(answer) + "\n");
-  return answer == sorvik_lib::strategies::ProbeResult::Unavailable ? kExitWorkFailed
-                                                                    : kExitSuccess;
+  return print_out(
+      describe_probe(answer) + "\n",
+      answer == sorvik_lib::strategies::ProbeResult::Unavailable ? kExitWorkFailed : kExitSuccess);
 }
 
 }  // namespace

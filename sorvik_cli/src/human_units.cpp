@@ -20,4 +20,10 @@ std::string format_human_size(std::uint64_t bytes) {
   return fmt::format("{:.4g}{}", value, kUnits[unit]);
 }
 
+std::string format_count(std::uint64_t count) {
+  std::string digits = std::to_string(count);
+  for (std::size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, 1, ',');
+  return digits;
+}
+
 }  // namespace sorvik_cli

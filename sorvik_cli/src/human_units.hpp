@@ -9,4 +9,7 @@ namespace sorvik_cli {
 
 [[nodiscard]] std::string format_human_size(std::uint64_t bytes);
 
+// A count with its thousands grouped by commas ("1,234,567"), for entry counts read at a glance.
+[[nodiscard]] std::string format_count(std::uint64_t count);
+
 }  // namespace sorvik_cli

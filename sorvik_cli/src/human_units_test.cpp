@@ -15,5 +15,14 @@ TEST(HumanUnits, DecimalWithFourSignificantDigits) {
   EXPECT_EQ(format_human_size(~0ULL), "18.45EB");
 }
 
+TEST(HumanUnits, CountsGroupedByThousands) {
+  EXPECT_EQ(format_count(0), "0");
+  EXPECT_EQ(format_count(999), "999");
+  EXPECT_EQ(format_count(1000), "1,000");
+  EXPECT_EQ(format_count(120'000), "120,000");
+  EXPECT_EQ(format_count(1'234'567), "1,234,567");
+  EXPECT_EQ(format_count(~0ULL), "18,446,744,073,709,551,615");
+}
+
 }  // namespace
 }  // namespace sorvik_cli

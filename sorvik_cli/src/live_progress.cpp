@@ -26,6 +26,14 @@ void LiveProgress::on_event(const sorvik_lib::cleaner::CleanProgress& event) {
   if (last || throttle_.admit(RedrawThrottle::Clock::now())) draw_locked();
 }
 
+void LiveProgress::on_tree_progress(const sorvik_lib::cleaner::TreeProgress& event) {
+  const auto now = RedrawThrottle::Clock::now();
+  const std::lock_guard lock(mutex_);
+  state_.apply(event, now);
+  stale_ = true;
+  if (throttle_.admit(now)) draw_locked();
+}
+
 void LiveProgress::finish() {
   {
     const std::lock_guard lock(mutex_);

@@ -23,6 +23,8 @@ class LiveProgress {
 
   // Takes one event; the last (Finished) is always drawn.
   void on_event(const sorvik_lib::cleaner::CleanProgress& event);
+  // Takes one report from inside the path at hand, on the cleaning thread as the events.
+  void on_tree_progress(const sorvik_lib::cleaner::TreeProgress& event);
 
   // Stops redrawing and clears the line, so what follows starts at the left margin.
   void finish();

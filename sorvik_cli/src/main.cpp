@@ -5,6 +5,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <string>
 
 #include "clean_command.hpp"
 #include "command.hpp"
@@ -18,6 +19,7 @@ int main(int argc, char** argv) {
       "Clean paths and docker's caches with the sorvik helper's rules, write requests for the "
       "helper and read its results.",
       "sorvik"};
+  app.set_version_flag("--version", "sorvik " SORVIK_VERSION, "Print the version and exit");
   app.require_subcommand(1);
   app.footer(sorvik_cli::kExitStatusHelp);
   sorvik_cli::CommandAction action;
@@ -31,6 +33,8 @@ int main(int argc, char** argv) {
     return app.exit(help);
   } catch (const CLI::CallForAllHelp& help) {
     return app.exit(help);
+  } catch (const CLI::CallForVersion& version) {
+    return sorvik_cli::print_out(std::string(version.what()) + "\n", sorvik_cli::kExitSuccess);
   } catch (const CLI::ParseError& error) {
     fmt::print(stderr, "sorvik: {}\nRun with --help for more information.\n", error.what());
     return sorvik_cli::kExitUsage;

@@ -78,8 +78,61 @@ TEST(ProgressLine, TooNarrowForThePathKeepsTheCounts) {
   EXPECT_EQ(render_progress_line(state, CleanMode::Delete, 0), "");
 }
 
+using sorvik_lib::cleaner::TreeProgress;
+using sorvik_lib::cleaner::TreeStage;
+using namespace std::chrono_literals;
+
+// A tree of 200,000 entries at hand as the third of ten paths: measured, then removed, each walk
+// reporting every 50ms.
+TEST(ProgressLine, TheWalkInsideThePathAtHandWithItsRate) {
+  auto state = state_at("/t/tree");
+  const ProgressState::Clock::time_point start{};
+  state.apply(TreeProgress{"/t/tree", TreeStage::Measuring, 20'000, 0, 150'000'000}, start);
+  // One report says nothing yet about the rate.
+  EXPECT_EQ(render_progress_line(state, CleanMode::Delete, 200),
+            "2/10 paths, 1.23GB freed; measuring 20,000 entries, 150MB: /t/tree");
+  state.apply(TreeProgress{"/t/tree", TreeStage::Measuring, 120'000, 0, 1'200'000'000},
+              start + 50ms);
+  EXPECT_EQ(render_progress_line(state, CleanMode::Delete, 200),
+            "2/10 paths, 1.23GB freed; measuring 120,000 entries, 1.2GB, 2,000,000 entries/s: "
+            "/t/tree");
+  // Removing is a walk of its own: its rate starts over.
+  state.apply(TreeProgress{"/t/tree", TreeStage::Removing, 10'000, 200'000, 1'500'000'000},
+              start + 1s);
+  EXPECT_EQ(render_progress_line(state, CleanMode::Delete, 200),
+            "2/10 paths, 1.23GB freed; removing 10,000/200,000 entries: /t/tree");
+  state.apply(TreeProgress{"/t/tree", TreeStage::Removing, 50'000, 200'000, 1'500'000'000},
+              start + 2s);
+  EXPECT_EQ(render_progress_line(state, CleanMode::Delete, 200),
+            "2/10 paths, 1.23GB freed; removing 50,000/200,000 entries, 40,000 entries/s: "
+            "/t/tree");
+  ASSERT_TRUE(state.walk().has_value());
+  EXPECT_EQ(state.walk()->entries_per_second, 40'000u);
+
+  // The path done, the line goes back to the counts; the next path's walk starts afresh.
+  state.apply(progress::PathCleaned{"/t/tree", 1'500'000'000});
+  EXPECT_FALSE(state.walk().has_value());
+  EXPECT_EQ(render_progress_line(state, CleanMode::Delete, 200),
+            "3/10 paths, 2.73GB freed: /t/tree");
+  state.apply(progress::PathStarted{"/t/next", 3});
+  state.apply(TreeProgress{"/t/next", TreeStage::Measuring, 5'000, 0, 1000}, start + 3s);
+  EXPECT_EQ(render_progress_line(state, CleanMode::Delete, 200),
+            "3/10 paths, 2.73GB freed; measuring 5,000 entries, 1kB: /t/next");
+}
+
+TEST(ProgressLine, ANarrowLineGivesUpThePathBeforeTheWalk) {
+  auto state = state_at("/t/a/tree/with/a/long/name");
+  const ProgressState::Clock::time_point start{};
+  state.apply(TreeProgress{"/t/a/tree/with/a/long/name", TreeStage::Removing, 1, 9, 0}, start);
+  const std::string counts = "2/10 paths, 1.23GB freed; removing 1/9 entries";
+  EXPECT_EQ(render_progress_line(state, CleanMode::Delete, counts.size() + 2), counts);
+  const std::string shortened = render_progress_line(state, CleanMode::Delete, counts.size() + 12);
+  EXPECT_TRUE(shortened.starts_with(counts + ": /t")) << shortened;
+  EXPECT_TRUE(shortened.ends_with("/name")) << shortened;
+  EXPECT_EQ(display_width(shortened), counts.size() + 12);
+}
+
 TEST(RedrawThrottle, AtMostOncePerInterval) {
-  using namespace std::chrono_literals;
   RedrawThrottle throttle(100ms);
   const RedrawThrottle::Clock::time_point start{};
   EXPECT_TRUE(throttle.admit(start + 5s));

@@ -31,10 +31,7 @@ int write_request(const SidecarRequest& request, const std::string& output_file)
       return report_usage_error(
           "refusing to write a binary request to a terminal; use -o FILE or a pipe");
     }
-    if (auto written = sorvik_lib::sys::write_all(STDOUT_FILENO, *encoded); !written) {
-      return report_usage_error("cannot write the request: " + written.error().message());
-    }
-    return kExitSuccess;
+    return print_out(*encoded, kExitSuccess);
   }
   const sorvik_lib::sys::UniqueFd file(
       ::open(output_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));

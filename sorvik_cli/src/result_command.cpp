@@ -38,8 +38,7 @@ int print_result(const ResultOptions& options) {
   }
   const std::string text =
       options.json ? result_to_json(*result).dump(2) + "\n" : format_result(*result);
-  (void)sorvik_lib::sys::write_all(STDOUT_FILENO, text);
-  return kExitSuccess;
+  return print_out(text, kExitSuccess);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 
 #include <cerrno>
 #include <stdexcept>
+#include <string_view>
 
 namespace sorvik_test {
 namespace {
@@ -39,10 +40,17 @@ bool drain(int fd, std::string& into) {
 
 TerminalRun run_on_terminal(const std::string& program, const std::vector<std::string>& arguments,
                             unsigned short columns) {
+  TerminalOptions options;
+  options.columns = columns;
+  return run_on_terminal(program, arguments, options);
+}
+
+TerminalRun run_on_terminal(const std::string& program, const std::vector<std::string>& arguments,
+                            const TerminalOptions& options) {
   struct termios raw {};
   ::cfmakeraw(&raw);
   struct winsize size {};
-  size.ws_col = columns;
+  size.ws_col = options.columns;
   size.ws_row = 24;
   int master = -1;
   int slave = -1;
@@ -62,8 +70,8 @@ TerminalRun run_on_terminal(const std::string& program, const std::vector<std::s
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
     // Only async-signal-safe calls from here to exec.
-    const int null = ::open("/dev/null", O_RDONLY);
-    if (null < 0 || ::dup2(null, STDIN_FILENO) < 0 || ::dup2(slave, STDOUT_FILENO) < 0 ||
+    const int input = options.input_from_terminal ? slave : ::open("/dev/null", O_RDONLY);
+    if (input < 0 || ::dup2(input, STDIN_FILENO) < 0 || ::dup2(slave, STDOUT_FILENO) < 0 ||
         ::dup2(error_pipe[1], STDERR_FILENO) < 0) {
       ::_exit(126);
     }
@@ -76,12 +84,21 @@ TerminalRun run_on_terminal(const std::string& program, const std::vector<std::s
   }
   ::close(slave);
   ::close(error_pipe[1]);
+  // Raw mode: what is typed reaches the child as it is, with no echo.
+  for (std::size_t at = 0; at < options.typed.size();) {
+    const ssize_t put = ::write(master, options.typed.data() + at, options.typed.size() - at);
+    if (put < 0 && errno == EINTR) continue;
+    if (put < 0) throw std::runtime_error("cannot type on the terminal");
+    at += static_cast<std::size_t>(put);
+  }
 
   TerminalRun run;
   pollfd fds[2] = {{master, POLLIN, 0}, {error_pipe[0], POLLIN, 0}};
   int open_streams = 2;
+  const int wait_ms = options.watch ? 2 : -1;
   while (open_streams > 0) {
-    if (::poll(fds, 2, -1) < 0) {
+    if (options.watch && fds[0].fd >= 0) options.watch(pid, run.output);
+    if (::poll(fds, 2, wait_ms) < 0) {
       if (errno == EINTR) continue;
       break;
     }
@@ -99,6 +116,20 @@ TerminalRun run_on_terminal(const std::string& program, const std::vector<std::s
   }
   run.status = sorvik_lib::sys::decode_wait_status(wait_status);
   return run;
+}
+
+Screen split_screen(const std::string& output) {
+  constexpr std::string_view kClearToEnd = "\x1b[K";
+  Screen screen;
+  std::size_t at = 0;
+  while (output.compare(at, 1, "\r") == 0) {
+    const std::size_t end = output.find(kClearToEnd, at);
+    if (end == std::string::npos) break;
+    screen.drawn.push_back(output.substr(at + 1, end - at - 1));
+    at = end + kClearToEnd.size();
+  }
+  screen.report = output.substr(at);
+  return screen;
 }
 
 }  // namespace sorvik_test
