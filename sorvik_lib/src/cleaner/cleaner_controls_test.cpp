@@ -69,12 +69,12 @@ TEST(CleanerForbidden, APathHoldingOneAnywhereIsRefusedWholeBeforeAnythingGoes) 
   for (const bool dry_run : {false, true}) {
     for (const PathSet& keep : {PathSet{}, PathSet{dir / "tree"}}) {
       const auto ran = run({dir / "tree", dir / "tree/b/c/system"}, controls, keep, dry_run);
-      EXPECT_EQ(ran.outcome.result,
-                (CleanResult{{},
-                             {{dir / "tree", refusal},
-                              {dir / "tree/b/c/system",
-                               "Path is forbidden: " + dir / "tree/b/c/system"}},
-                             0}));
+      EXPECT_EQ(
+          ran.outcome.result,
+          (CleanResult{{},
+                       {{dir / "tree", refusal},
+                        {dir / "tree/b/c/system", "Path is forbidden: " + dir / "tree/b/c/system"}},
+                       0}));
       EXPECT_EQ(ran.events[2], "PathFailed " + dir / "tree" + " " + refusal);
       for (const char* name : {"tree/a-file", "tree/b/c/system/marker", "tree/z-file"}) {
         EXPECT_TRUE(exists_no_follow(dir / name)) << name;
@@ -114,11 +114,12 @@ TEST(CleanerCancel, AFlagSetBeforehandCancelsEveryPathUntouched) {
   controls.cancel = &cancel;
   const auto ran = run({dir / "a", dir / "missing", dir / "b"}, controls);
   EXPECT_TRUE(ran.outcome.cancelled);
-  EXPECT_EQ(ran.outcome.result, (CleanResult{{},
-                                             {{dir / "a", "Cancelled"},
-                                              {dir / "missing", "Cancelled"},
-                                              {dir / "b", "Cancelled"}},
-                                             0}));
+  EXPECT_EQ(
+      ran.outcome.result,
+      (CleanResult{
+          {},
+          {{dir / "a", "Cancelled"}, {dir / "missing", "Cancelled"}, {dir / "b", "Cancelled"}},
+          0}));
   EXPECT_EQ(ran.events, (Events{"Started 3", "Finished 0"}));
   EXPECT_TRUE(exists_no_follow(dir / "a") && exists_no_follow(dir / "b"));
 }
@@ -143,8 +144,9 @@ TEST(CleanerCancel, StopsPartWayAndCreditsOnlyWhatWent) {
     EXPECT_GE(gone, 512u);
     EXPECT_LT(gone, 3000u);
     EXPECT_TRUE(ran.outcome.cancelled);
-    EXPECT_EQ(ran.outcome.result,
-              (CleanResult{{}, {{dir / "big", "Cancelled"}, {dir / "after", "Cancelled"}}, gone * 7}))
+    EXPECT_EQ(
+        ran.outcome.result,
+        (CleanResult{{}, {{dir / "big", "Cancelled"}, {dir / "after", "Cancelled"}}, gone * 7}))
         << "kept " << kept;
     EXPECT_TRUE(exists_no_follow(dir / "after"));
   }
@@ -253,10 +255,9 @@ TEST(CleanerFifo, AFifoIsRemovedOrRefusedAsAKeptRootWithoutWaitingForAWriter) {
   ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
   ASSERT_EQ(::mkfifo((dir / "kept-pipe").c_str(), 0600), 0);
   const auto ran = run({dir / "kept-pipe", dir / "pipe"}, {}, {dir / "kept-pipe"});
-  EXPECT_EQ(ran.outcome.result,
-            (CleanResult{{dir / "pipe"},
-                         {{dir / "kept-pipe", "Not a directory (os error 20)"}},
-                         0}));
+  EXPECT_EQ(
+      ran.outcome.result,
+      (CleanResult{{dir / "pipe"}, {{dir / "kept-pipe", "Not a directory (os error 20)"}}, 0}));
 }
 
 }  // namespace
