@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "sorvik_lib/types/wire.hpp"
+#include "support/file_tree.hpp"
 #include "support/helper_process.hpp"
 
 namespace sorvik_test {
@@ -40,14 +41,6 @@ sorvik_lib::sys::ProcessResult run_with_stand_in(std::string_view request,
   arguments.insert(arguments.end(), extra.begin(), extra.end());
   arguments.push_back(kHelperPath);
   return run("env", std::move(arguments), request);
-}
-
-std::uint64_t files_left(const fs::path& directory) {
-  std::uint64_t left = 0;
-  for (const auto& entry : fs::recursive_directory_iterator(directory)) {
-    left += entry.is_regular_file();
-  }
-  return left;
 }
 
 TEST(HelperRelisting, ListingsThatMissEntriesAreReadAgainUntilNothingIsLeft) {
@@ -86,8 +79,8 @@ TEST(HelperRelisting, AListingThatFailsPartWayIsAFailureThatCreditsWhatWent) {
                         {"SORVIK_LISTING_FAILS=1"});
   EXPECT_EQ(ran.error, "");
   ASSERT_TRUE(ran.status.success()) << ran.status.to_string();
-  const std::uint64_t tree_gone = 200 - files_left(dir / "tree");
-  const std::uint64_t kept_gone = 200 - files_left(dir / "kept");
+  const std::uint64_t tree_gone = 200 - count_tree(dir / "tree").files;
+  const std::uint64_t kept_gone = 200 - count_tree(dir / "kept").files;
   ASSERT_GT(kept_gone, 0u);
   const std::string failed = "Input/output error (os error 5)";
   EXPECT_EQ(decode_exact(ran.output),

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "sorvik_lib/types/wire.hpp"
+#include "support/file_tree.hpp"
 #include "support/helper_process.hpp"
 #include "support/path_swap.hpp"
 
@@ -42,12 +43,6 @@ std::vector<pid_t> children_running(const fs::path& program) {
   return found;
 }
 
-std::uint64_t files_left(const fs::path& directory) {
-  std::uint64_t left = 0;
-  for (const auto& entry : fs::directory_iterator(directory)) left += entry.is_regular_file();
-  return left;
-}
-
 TEST(HelperSignal, StopsAtTheNextEntryAndStillWritesItsResult) {
   for (const int signal : {SIGTERM, SIGINT}) {
     TempDir dir(fast_temp_directory());
@@ -70,7 +65,7 @@ TEST(HelperSignal, StopsAtTheNextEntryAndStillWritesItsResult) {
     ASSERT_TRUE(in_time) << "the helper was done with the slow tree before the signal";
     EXPECT_EQ(ran.error, "");
     ASSERT_TRUE(ran.status.success()) << ran.status.to_string();
-    const std::uint64_t gone = kSlowFiles - files_left(dir / "slow");
+    const std::uint64_t gone = kSlowFiles - count_tree(dir / "slow").files;
     EXPECT_EQ(decode_exact(ran.output), (CleanResult{{(dir / "sentinel").string()},
                                                      {{(dir / "slow").string(), "Cancelled"},
                                                       {(dir / "after").string(), "Cancelled"}},
