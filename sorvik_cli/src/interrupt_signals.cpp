@@ -30,7 +30,7 @@ std::expected<InterruptSignals, sorvik_lib::sys::SystemError> InterruptSignals::
   action.sa_handler = note_interrupt;
   // Restarted system calls: a signal must not turn into a failed read or write in the cleaner.
   action.sa_flags = SA_RESTART;
-  ::sigemptyset(&action.sa_mask);
+  sigemptyset(&action.sa_mask);  // a macro on macOS
   for (std::size_t i = 0; i < kSignals.size(); ++i) {
     if (::sigaction(kSignals[i], &action, &g_previous[i]) != 0) {
       const auto error = sorvik_lib::sys::SystemError::from_errno();

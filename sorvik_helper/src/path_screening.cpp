@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "sorvik_lib/cleaner/tree.hpp"
+#include "sorvik_lib/platform.hpp"
 
 namespace sorvik_helper {
 
@@ -114,7 +115,7 @@ std::optional<std::string> text_refusal(const Path& path,
 }  // namespace
 
 std::span<const std::string_view> platform_forbidden_paths() {
-#if defined(__linux__)
+#if SORVIK_FORBIDS_LINUX_ROOTS
   static constexpr auto kRoots = [] {
     std::array<std::string_view, FORBIDDEN_PATHS.size() + LINUX_SYSTEM_ROOTS.size()> roots{};
     std::ranges::copy(LINUX_SYSTEM_ROOTS, std::ranges::copy(FORBIDDEN_PATHS, roots.begin()).out);

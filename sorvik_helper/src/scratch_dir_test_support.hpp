@@ -3,6 +3,7 @@
 #pragma once
 
 #include <stdlib.h>
+#include <unistd.h>  // mkdtemp, on macOS
 
 #include <filesystem>
 #include <stdexcept>

@@ -7,8 +7,12 @@
 // Standard streams pass through. PEAK_FILE receives the peak resident size in KiB, then "exit N"
 // or "signal N". The exit status is the program's, 128 + N for a signal, 124 when the mounts
 // cannot be made, 125 when the root cannot be entered, 127 when the program cannot be started.
+#include "sorvik_lib/platform.hpp"
+
+#if SORVIK_TESTS_HAVE_LINUX
 #include <sched.h>
 #include <sys/mount.h>
+#endif
 #include <sys/resource.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -20,8 +24,12 @@
 
 namespace {
 
-bool mount_binds(char** binds, int count) {
+// Mount namespaces are Linux's; elsewhere only runs without binds work.
+bool mount_binds([[maybe_unused]] char** binds, int count) {
   if (count == 0) return true;
+#if !SORVIK_TESTS_HAVE_LINUX
+  return false;
+#else
   if (::unshare(CLONE_NEWNS) != 0) return false;
   // Nothing mounted here may show in the test's own namespace.
   if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return false;
@@ -29,6 +37,7 @@ bool mount_binds(char** binds, int count) {
     if (::mount(binds[i + 1], binds[i + 2], nullptr, MS_BIND | MS_REC, nullptr) != 0) return false;
   }
   return true;
+#endif
 }
 
 }  // namespace

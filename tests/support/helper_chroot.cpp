@@ -4,10 +4,14 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "sorvik_lib/platform.hpp"
+#if SORVIK_TESTS_HAVE_LINUX
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
-#include <unistd.h>
+#endif
 
 #include <cstring>
 #include <fstream>
@@ -37,10 +41,22 @@ std::string library_of(std::string_view line) {
   return line.starts_with('/') ? std::string(line) : std::string();
 }
 
+// Only ever mounted on Linux.
+void detach([[maybe_unused]] const fs::path& mount_point) {
+#if SORVIK_TESTS_HAVE_LINUX
+  ::umount2(mount_point.c_str(), MNT_DETACH);
+#endif
+}
+
 }  // namespace
 
 HelperChroot::HelperChroot(RootShape shape)
     : root_(dir_.path() / "root"), peak_file_(dir_.path() / "peak") {
+  if (!SORVIK_TESTS_HAVE_LINUX) {
+    unavailable_ =
+        "the throwaway root is built with ldd, mount namespaces and tmpfs, on Linux only";
+    return;
+  }
   if (::geteuid() != 0) {
     unavailable_ = "needs root to build and enter a chroot";
     return;
@@ -50,13 +66,16 @@ HelperChroot::HelperChroot(RootShape shape)
 
 HelperChroot::~HelperChroot() {
   // Before the removal of the root, which must never descend into the system's /proc.
-  if (proc_mounted_) ::umount2((root_ / "proc").c_str(), MNT_DETACH);
-  if (root_mounted_) ::umount2(root_.c_str(), MNT_DETACH);
+  if (proc_mounted_) detach(root_ / "proc");
+  if (root_mounted_) detach(root_);
 }
 
 // A tmpfs that folds case, with folding switched on for its root (it is off until a directory
 // asks for it while still empty).
 bool HelperChroot::mount_case_folding_root() {
+#if !SORVIK_TESTS_HAVE_LINUX
+  return false;
+#else
   if (::mount("tmpfs", root_.c_str(), "tmpfs", 0, "casefold=utf8-12.1.0,mode=0755") != 0) {
     unavailable_ =
         std::string("this kernel cannot mount a case-folding tmpfs: ") + std::strerror(errno);
@@ -70,6 +89,7 @@ bool HelperChroot::mount_case_folding_root() {
   if (fd >= 0) ::close(fd);
   if (!folded) unavailable_ = "the case-folding tmpfs does not fold its root";
   return folded;
+#endif
 }
 
 void HelperChroot::build(RootShape shape) {
@@ -95,8 +115,10 @@ void HelperChroot::build(RootShape shape) {
   }
   if (sanitized) {
     fs::create_directory(root_ / "proc");
+#if SORVIK_TESTS_HAVE_LINUX
     proc_mounted_ = ::mount("proc", (root_ / "proc").c_str(), "proc",
                             MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) == 0;
+#endif
     if (!proc_mounted_) {
       unavailable_ = "a sanitizer runtime needs /proc, which cannot be mounted";
       return;

@@ -7,7 +7,9 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
-#if defined(__linux__)
+
+#include "sorvik_lib/platform.hpp"
+#if SORVIK_TESTS_HAVE_LINUX
 #include <sys/mount.h>
 #endif
 #include <sys/wait.h>
@@ -92,7 +94,7 @@ std::vector<std::string> mounts_below(const std::filesystem::path& directory) {
 }  // namespace
 
 PrivateDockerDaemon::PrivateDockerDaemon() {
-#if !defined(__linux__)
+#if !SORVIK_TESTS_HAVE_LINUX
   failure_ = "a private docker daemon is started on Linux only";
   return;
 #endif
@@ -208,7 +210,7 @@ void PrivateDockerDaemon::stop() {
 
 void PrivateDockerDaemon::remove_directory() {
   if (directory_.empty()) return;
-#if defined(__linux__)
+#if SORVIK_TESTS_HAVE_LINUX
   for (const auto& mount_point : mounts_below(directory_)) {
     ::umount2(mount_point.c_str(), MNT_DETACH);
   }

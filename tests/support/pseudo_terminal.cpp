@@ -4,15 +4,11 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <stdlib.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
-#if defined(__APPLE__)
-#include <util.h>
-#else
-#include <pty.h>
-#endif
 
 #include <cerrno>
 #include <stdexcept>
@@ -36,6 +32,21 @@ bool drain(int fd, std::string& into) {
   }
 }
 
+// openpty, from the POSIX calls alone: its header and library differ from system to system.
+std::pair<int, int> open_pseudo_terminal(const struct termios& mode, const struct winsize& size) {
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
+    throw std::runtime_error("no pseudo-terminal");
+  }
+  const char* name = ::ptsname(master);
+  const int slave = name != nullptr ? ::open(name, O_RDWR | O_NOCTTY) : -1;
+  if (slave < 0 || ::tcsetattr(slave, TCSANOW, &mode) != 0 ||
+      ::ioctl(slave, TIOCSWINSZ, &size) != 0) {
+    throw std::runtime_error("the pseudo-terminal cannot be set up");
+  }
+  return {master, slave};
+}
+
 }  // namespace
 
 TerminalRun run_on_terminal(const std::string& program, const std::vector<std::string>& arguments,
@@ -52,11 +63,7 @@ TerminalRun run_on_terminal(const std::string& program, const std::vector<std::s
   struct winsize size {};
   size.ws_col = options.columns;
   size.ws_row = 24;
-  int master = -1;
-  int slave = -1;
-  if (::openpty(&master, &slave, nullptr, &raw, &size) != 0) {
-    throw std::runtime_error("openpty failed");
-  }
+  const auto [master, slave] = open_pseudo_terminal(raw, size);
   int error_pipe[2];
   if (::pipe(error_pipe) != 0) throw std::runtime_error("pipe failed");
 

@@ -4,6 +4,7 @@
 
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>  // mkdtemp, on macOS
 
 #include <fstream>
 #include <sstream>

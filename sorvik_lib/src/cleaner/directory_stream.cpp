@@ -29,7 +29,7 @@ std::expected<UniqueFd, SystemError> open_directory_at(int dir_fd, const char* n
   return UniqueFd(fd);
 }
 
-#if defined(SORVIK_GETDENTS_LISTING)
+#if SORVIK_HAS_GETDENTS64
 
 namespace {
 

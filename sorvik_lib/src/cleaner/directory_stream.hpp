@@ -8,14 +8,9 @@
 #include <memory>
 #include <optional>
 
+#include "sorvik_lib/platform.hpp"
 #include "sorvik_lib/sys/system_error.hpp"
 #include "sorvik_lib/sys/unique_fd.hpp"
-
-// The fast path is Linux's; building with SORVIK_PORTABLE_LISTING defined runs the readdir
-// fallback on Linux too, so that the code macOS uses is tested here as well.
-#if defined(__linux__) && !defined(SORVIK_PORTABLE_LISTING)
-#define SORVIK_GETDENTS_LISTING 1
-#endif
 
 namespace sorvik_lib::cleaner {
 
@@ -59,7 +54,7 @@ class DirectoryStream {
   void close();
 
  private:
-#if defined(SORVIK_GETDENTS_LISTING)
+#if SORVIK_HAS_GETDENTS64
   sys::UniqueFd fd_;
   std::unique_ptr<char[]> buffer_;
   std::size_t position_ = 0;

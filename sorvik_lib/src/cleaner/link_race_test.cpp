@@ -14,6 +14,7 @@
 
 #include "cleaner_test_support.hpp"
 #include "sorvik_lib/cleaner/cleaner.hpp"
+#include "sorvik_lib/platform.hpp"
 #include "tree_walk.hpp"
 
 namespace sorvik_lib::cleaner {
@@ -109,7 +110,7 @@ class Attacker {
       const std::string& directory = directories_[pick(directories_.size())];
       // The victim itself, or a directory of it with the same name as one of the tree's.
       const std::string target = pick(2) == 0 ? victim_ : victim_ + "/d" + std::to_string(pick(8));
-#if defined(__linux__)
+#if SORVIK_TESTS_HAVE_LINUX
       if (pick(2) == 0) {
         swap_by_exchange(directory, target);
         continue;
@@ -137,7 +138,7 @@ class Attacker {
     (void)::rename(aside.c_str(), directory.c_str());
   }
 
-#if defined(__linux__)
+#if SORVIK_TESTS_HAVE_LINUX
   // The directory and a link trade names in one step, so the name is never missing.
   void swap_by_exchange(const std::string& directory, const std::string& target) {
     const std::string link = directory + ".link";

@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <cstdlib>
 
-#if defined(__GLIBC__)
+#include "sorvik_lib/platform.hpp"
+
+#if SORVIK_HAS_GLIBC_MALLOC
 #include <malloc.h>
 #endif
 
@@ -27,7 +29,7 @@ void discard_pages(const char* begin, const char* end) {
   const std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(begin) + page - 1) & ~(page - 1);
   const std::uintptr_t last = reinterpret_cast<std::uintptr_t>(end) & ~(page - 1);
   if (first >= last) return;
-#if defined(__linux__)
+#if SORVIK_MADV_DONTNEED_FREES
   // Frees the pages at once: a later touch would find zeros, but nobody touches them again.
   constexpr int kAdvice = MADV_DONTNEED;
 #else
@@ -38,7 +40,7 @@ void discard_pages(const char* begin, const char* end) {
   (void)::madvise(reinterpret_cast<void*>(first), last - first, kAdvice);
 }
 
-#if defined(__GLIBC__) && defined(MADV_HUGEPAGE)
+#if SORVIK_HAS_GLIBC_MALLOC && defined(MADV_HUGEPAGE)
 
 void prepare_heap_for(std::size_t bytes) {
   // Below this the page faults cost less than the few system calls spent here.

@@ -1,6 +1,6 @@
 // The child-process runner, on posix_spawnp. Written by hand because the needs are exact: no
-// shell, each stream set up on its own, both output pipes drained together, and every descriptor
-// of ours closed on exec so that no child ever holds another child's pipe open.
+// shell, each stream set up on its own, both output pipes drained together, and no child ever
+// holding a descriptor it was not given, so that no pipe stays open in a stranger.
 #include "sorvik_lib/sys/process.hpp"
 
 #include <fcntl.h>
@@ -15,13 +15,27 @@
 #include <cstring>
 #include <vector>
 
+#include "sorvik_lib/platform.hpp"
 #include "sorvik_lib/sys/spawn_setup.hpp"
 #include "sorvik_lib/sys/unique_fd.hpp"
 
+#if SORVIK_HAS_NSGETENVIRON
+#include <crt_externs.h>
+#else
 extern char** environ;
+#endif
 
 namespace sorvik_lib::sys {
 namespace {
+
+// A framework or dylib on macOS cannot link against `environ`; the C library hands it out.
+char** environment() {
+#if SORVIK_HAS_NSGETENVIRON
+  return *::_NSGetEnviron();
+#else
+  return environ;
+#endif
+}
 
 constexpr std::size_t kReadChunk = 64 * 1024;
 
@@ -30,19 +44,28 @@ struct Pipe {
   UniqueFd write_end;
 };
 
-// Both ends close on exec; the child's end reaches the child through dup2, which clears the flag.
+// A child that holds a pipe end of another run keeps that run from ever seeing end of file, and
+// an application may start children from several threads at once. Both ends close on exec; the
+// child's end reaches the child through dup2, which clears the flag.
+//
+// Linux relies on pipe2 making the ends close-on-exec atomically, so no exec on any thread can
+// catch them without the flag. Without pipe2 the flag comes a moment later, and a child spawned
+// meanwhile would inherit the ends: on Apple every spawn of ours sets POSIX_SPAWN_CLOEXEC_DEFAULT
+// (see reset_signals), so no child of ours ever inherits a descriptor it was not handed, whoever
+// opened it; elsewhere, and against a fork of code that is not ours, the window stays.
 std::expected<Pipe, SystemError> make_pipe() {
   int fds[2];
-#if defined(__linux__)
+#if SORVIK_HAS_PIPE2
   if (::pipe2(fds, O_CLOEXEC) != 0) return std::unexpected(SystemError::from_errno());
-#else
-  // Without pipe2 there is a window before FD_CLOEXEC is set; this library starts its children
-  // from one thread, so no other spawn can slip into it.
-  if (::pipe(fds) != 0) return std::unexpected(SystemError::from_errno());
-  ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
-  ::fcntl(fds[1], F_SETFD, FD_CLOEXEC);
-#endif
   return Pipe{UniqueFd(fds[0]), UniqueFd(fds[1])};
+#else
+  if (::pipe(fds) != 0) return std::unexpected(SystemError::from_errno());
+  Pipe pipe{UniqueFd(fds[0]), UniqueFd(fds[1])};
+  for (const int fd : fds) {
+    if (::fcntl(fd, F_SETFD, FD_CLOEXEC) != 0) return std::unexpected(SystemError::from_errno());
+  }
+  return pipe;
+#endif
 }
 
 // posix_spawn* calls return the error number instead of setting errno.
@@ -52,8 +75,9 @@ std::expected<void, SystemError> check(int result) {
 }
 
 // A caller that ignores SIGPIPE (the helper does) must not pass that on, and the child starts
-// with no signal blocked.
-std::expected<void, SystemError> reset_signals(posix_spawnattr_t* attributes) {
+// with no signal blocked. On Apple the child also starts with only the descriptors the file
+// actions give it (see make_pipe).
+std::expected<void, SystemError> set_attributes(posix_spawnattr_t* attributes) {
   sigset_t defaults;
   sigemptyset(&defaults);
   sigaddset(&defaults, SIGPIPE);
@@ -61,8 +85,11 @@ std::expected<void, SystemError> reset_signals(posix_spawnattr_t* attributes) {
   sigemptyset(&empty);
   if (auto r = check(::posix_spawnattr_setsigdefault(attributes, &defaults)); !r) return r;
   if (auto r = check(::posix_spawnattr_setsigmask(attributes, &empty)); !r) return r;
-  return check(
-      ::posix_spawnattr_setflags(attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK));
+  short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
+#if SORVIK_HAS_SPAWN_CLOEXEC_DEFAULT
+  flags |= POSIX_SPAWN_CLOEXEC_DEFAULT;
+#endif
+  return check(::posix_spawnattr_setflags(attributes, flags));
 }
 
 // How one standard stream of the child is connected.
@@ -132,6 +159,12 @@ std::expected<StreamEnds, SystemError> set_up_stream(posix_spawn_file_actions_t*
       }
       return StreamEnds{};
     case StreamKind::Inherit:
+#if SORVIK_HAS_SPAWN_CLOEXEC_DEFAULT
+      // Everything not named closes on exec, the caller's own streams too.
+      if (auto r = check(::posix_spawn_file_actions_addinherit_np(actions, child_fd)); !r) {
+        return std::unexpected(r.error());
+      }
+#endif
       break;
   }
   return StreamEnds{};
@@ -233,7 +266,7 @@ std::expected<ProcessResult, SystemError> run_process(std::span<const std::strin
   argv.push_back(nullptr);
 
   SpawnSetup setup;
-  if (auto r = reset_signals(setup.attributes()); !r) return std::unexpected(r.error());
+  if (auto r = set_attributes(setup.attributes()); !r) return std::unexpected(r.error());
 
   auto input = set_up_stream(setup.actions(), STDIN_FILENO, stream_kind(options.input_mode),
                              Direction::ToChild);
@@ -246,8 +279,8 @@ std::expected<ProcessResult, SystemError> run_process(std::span<const std::strin
   if (!error) return std::unexpected(error.error());
 
   pid_t pid = 0;
-  const int spawned =
-      ::posix_spawnp(&pid, argv[0], setup.actions(), setup.attributes(), argv.data(), environ);
+  const int spawned = ::posix_spawnp(&pid, argv[0], setup.actions(), setup.attributes(),
+                                     argv.data(), environment());
   if (spawned != 0) return std::unexpected(SystemError(spawned));
   // Only the child may hold its ends, or our reads would never see end of file.
   input->child.reset();
