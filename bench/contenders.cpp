@@ -59,11 +59,25 @@ std::string_view contender_label(Contender contender) {
       return "find -delete";
     case Contender::Helper:
       return "sorvik_helper";
+    case Contender::PortableHelper:
+      return "portable helper";
   }
   return "?";
 }
 
-std::expected<Tools, std::string> find_tools(const std::string& helper, const std::string& floor) {
+std::vector<Contender> contenders_of(const Tools& tools) {
+  std::vector<Contender> contenders = {Contender::DuThenRm, Contender::Rm, Contender::FindDelete,
+                                       Contender::Helper};
+  if (tools.portable_helper) contenders.push_back(Contender::PortableHelper);
+  return contenders;
+}
+
+const std::string& helper_of(const Tools& tools, Contender contender) {
+  return contender == Contender::PortableHelper ? *tools.portable_helper : tools.helper;
+}
+
+std::expected<Tools, std::string> find_tools(const std::string& helper, const std::string& floor,
+                                             const std::string& portable_helper) {
   Tools tools;
   const std::pair<std::string*, const char*> wanted[] = {
       {&tools.du, "du"}, {&tools.rm, "rm"}, {&tools.find, "find"}, {&tools.cat, "cat"}};
@@ -78,6 +92,12 @@ std::expected<Tools, std::string> find_tools(const std::string& helper, const st
   auto found_floor = find_program(floor);
   if (!found_floor) return std::unexpected(fmt::format("{} is not executable", floor));
   tools.floor = *found_floor;
+  if (!portable_helper.empty()) {
+    tools.portable_helper = find_program(portable_helper);
+    if (!tools.portable_helper) {
+      return std::unexpected(fmt::format("portable helper {} is not executable", portable_helper));
+    }
+  }
   tools.strace = find_program("strace");
   return tools;
 }
@@ -138,7 +158,8 @@ RunOutcome run_contender(Contender contender, const Tools& tools, const RunSetup
       launch.arguments = {tools.find, setup.tree, "-delete"};
       run_step("find -delete", launch, outcome, problems);
       break;
-    case Contender::Helper: {
+    case Contender::Helper:
+    case Contender::PortableHelper: {
       launch.input_path = setup.work + "/request";
       launch.output_path = setup.work + "/result";
       launch.error_path = setup.work + "/errors";
@@ -146,7 +167,7 @@ RunOutcome run_contender(Contender contender, const Tools& tools, const RunSetup
         problems.push_back("the request could not be written: " + written.error().message());
         break;
       }
-      launch.arguments = {tools.helper};
+      launch.arguments = {helper_of(tools, contender)};
       run_step("the helper", launch, outcome, problems);
       if (!problems.empty()) break;
       const auto output = sorvik_lib::sys::read_file(launch.output_path.c_str());

@@ -11,30 +11,38 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace sorvik_bench {
 
 enum class Contender {
-  DuThenRm,    // GNU du -sb T, then rm -rf T: the same work as the helper, measure then delete
-  Rm,          // GNU rm -rf T: delete only
-  FindDelete,  // find T -delete
-  Helper,      // sorvik_helper fed an elevated request for T on standard input
+  DuThenRm,        // GNU du -sb T, then rm -rf T: the same work as the helper, measure then delete
+  Rm,              // GNU rm -rf T: delete only
+  FindDelete,      // find T -delete
+  Helper,          // sorvik_helper fed an elevated request for T on standard input
+  PortableHelper,  // the same, built with every Linux fast path off (readdir, no pipe2)
 };
-
-inline constexpr std::array kAllContenders = {Contender::DuThenRm, Contender::Rm,
-                                              Contender::FindDelete, Contender::Helper};
 
 [[nodiscard]] std::string_view contender_label(Contender contender);
 
 // Absolute paths of every program the harness starts.
 struct Tools {
   std::string du, rm, find, cat, helper, floor;
+  std::optional<std::string> portable_helper;
   std::optional<std::string> strace;
 };
 
-// Finds the standard tools on PATH; the helper and the floor program are given.
+// The contenders `tools` can run: the portable helper only when there is one.
+[[nodiscard]] std::vector<Contender> contenders_of(const Tools& tools);
+
+// The path of the helper `contender` runs (either build of it).
+[[nodiscard]] const std::string& helper_of(const Tools& tools, Contender contender);
+
+// Finds the standard tools on PATH; the helpers and the floor program are given, the portable
+// helper only when `portable_helper` is not empty.
 [[nodiscard]] std::expected<Tools, std::string> find_tools(const std::string& helper,
-                                                           const std::string& floor);
+                                                           const std::string& floor,
+                                                           const std::string& portable_helper);
 
 struct RunSetup {
   std::string tree;  // the tree to delete

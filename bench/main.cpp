@@ -41,6 +41,7 @@ struct Options {
   bool quick = false;
   bool full = false;
   std::string helper = SORVIK_BENCH_HELPER;
+  std::string portable_helper;  // none unless given
   std::string floor = SORVIK_BENCH_FLOOR;
   std::string disk_dir = SORVIK_BENCH_DISK_DIR;
   std::string tmpfs_dir = "/dev/shm";
@@ -58,7 +59,7 @@ std::string machine_line() {
 }
 
 int run(const Options& options) {
-  auto tools = find_tools(options.helper, options.floor);
+  auto tools = find_tools(options.helper, options.floor, options.portable_helper);
   if (!tools) {
     fmt::print(stderr, "sorvik_bench: {}\n", tools.error());
     return 1;
@@ -105,6 +106,8 @@ int run(const Options& options) {
 
   const double started = now_seconds();
   std::string report = fmt::format("sorvik_bench: {}\nhelper {}\n", machine_line(), tools->helper);
+  if (tools->portable_helper)
+    report += fmt::format("portable helper {}\n", *tools->portable_helper);
   for (const auto& location : locations) {
     std::string trees;
     for (const auto kind : location.trees)
@@ -196,6 +199,8 @@ int main(int argc, char** argv) {
       "--full", options.full,
       "every tree on the disk too, with as many runs as on tmpfs (half an hour or more here)");
   app.add_option("--helper", options.helper, "the helper to time")->capture_default_str();
+  app.add_option("--portable-helper", options.portable_helper,
+                 "a portable build of the helper (readdir, no pipe2) to time beside it");
   app.add_option("--floor", options.floor, "the two-stat floor program")->capture_default_str();
   app.add_option("--disk-dir", options.disk_dir, "a folder on the disk for the disk trees")
       ->check(CLI::ExistingDirectory)

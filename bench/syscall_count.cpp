@@ -127,37 +127,44 @@ SyscallResult count_syscalls(const Tools& tools, const Location& location,
   result.columns.push_back(trace(tools, "find -delete", launch, summary_path));
   finish(result.columns.back(), *second, true);
 
-  auto third = fresh_tree("strace-helper");
-  if (!third) {
-    result.failure = third.error();
-    return result;
-  }
-  const auto counted = count_tree(*third);
-  launch.arguments = {tools.helper};
-  launch.input_path = work + "/strace-request";
-  launch.output_path = work + "/strace-result";
-  if (auto written = write_file(launch.input_path, request_for(*third)); !written) {
-    result.failure = "the request could not be written: " + written.error().message();
-    return result;
-  }
-  result.columns.push_back(trace(tools, "sorvik_helper", launch, summary_path));
-  auto& helper_column = result.columns.back();
-  finish(helper_column, *third, true);
-  if (helper_column.problem.empty() || helper_column.problem == "did not remove the tree") {
-    const auto output = sorvik_lib::sys::read_file(launch.output_path.c_str());
-    const std::string checked =
-        output ? check_helper_result(*output, *third, counted ? counted->bytes : 0)
-               : std::string("its output could not be read");
-    if (!checked.empty()) {
-      helper_column.problem += (helper_column.problem.empty() ? "" : "; ") + checked;
+  // Each build of the helper on a tree of its own, its result checked as in the tree table.
+  ChildLaunch helper_launch;
+  helper_launch.input_path = work + "/strace-request";
+  helper_launch.output_path = work + "/strace-result";
+  for (const Contender contender : contenders_of(tools)) {
+    if (contender != Contender::Helper && contender != Contender::PortableHelper) continue;
+    auto tree = fresh_tree(fmt::format("strace-helper-{}", static_cast<int>(contender)));
+    if (!tree) {
+      result.failure = tree.error();
+      return result;
+    }
+    const auto counted = count_tree(*tree);
+    helper_launch.arguments = {helper_of(tools, contender)};
+    if (auto written = write_file(helper_launch.input_path, request_for(*tree)); !written) {
+      result.failure = "the request could not be written: " + written.error().message();
+      return result;
+    }
+    result.columns.push_back(
+        trace(tools, std::string(contender_label(contender)), helper_launch, summary_path));
+    auto& helper_column = result.columns.back();
+    finish(helper_column, *tree, true);
+    if (helper_column.problem.empty() || helper_column.problem == "did not remove the tree") {
+      const auto output = sorvik_lib::sys::read_file(helper_launch.output_path.c_str());
+      const std::string checked =
+          output ? check_helper_result(*output, *tree, counted ? counted->bytes : 0)
+                 : std::string("its output could not be read");
+      if (!checked.empty()) {
+        helper_column.problem += (helper_column.problem.empty() ? "" : "; ") + checked;
+      }
     }
   }
 
   // The fixed cost of a run, to set against the per-entry figures.
   const auto empty_request = sorvik_lib::types::encode_request(
       sorvik_lib::types::SidecarRequest(sorvik_lib::types::ElevatedCleanRequest{}));
-  if (empty_request && write_file(launch.input_path, *empty_request)) {
-    result.columns.push_back(trace(tools, "helper start-up", launch, summary_path));
+  helper_launch.arguments = {tools.helper};
+  if (empty_request && write_file(helper_launch.input_path, *empty_request)) {
+    result.columns.push_back(trace(tools, "helper start-up", helper_launch, summary_path));
   }
   return result;
 }

@@ -60,6 +60,19 @@ std::expected<RunOutcome, std::string> run_once(const Tools& tools, const TreeBe
   return outcome;
 }
 
+// The median of `contender`'s valid runs on `result`'s tree; 0 without any.
+double valid_median(const TreeResult& result, Contender contender) {
+  for (const auto& samples : result.contenders) {
+    if (samples.contender != contender) continue;
+    std::vector<double> valid;
+    for (std::size_t i = 0; i < samples.seconds.size(); ++i) {
+      if (samples.problems[i].empty()) valid.push_back(samples.seconds[i]);
+    }
+    return spread_of(valid).median;
+  }
+  return 0;
+}
+
 }  // namespace
 
 std::vector<TreeResult> run_tree_bench(const Tools& tools, const TreeBenchPlan& plan) {
@@ -69,7 +82,7 @@ std::vector<TreeResult> run_tree_bench(const Tools& tools, const TreeBenchPlan& 
       if (std::ranges::find(location.trees, kind) == location.trees.end()) continue;
       TreeResult result{kind, location.name, {}, {}, {}, {}};
       const double started = now_seconds();
-      for (const Contender contender : kAllContenders)
+      for (const Contender contender : contenders_of(tools))
         result.contenders.push_back({contender, {}, {}});
       for (int run = 0; run < location.runs && result.failure.empty(); ++run) {
         fmt::print(stderr, "[trees] {} on {}: run {} of {}\n", tree_name(kind), location.name,
@@ -111,6 +124,7 @@ std::string render_tree_table(const std::vector<TreeResult>& results) {
       {"tree", "location", "contender", "median ms", "min ms", "max ms", "ratio", "valid runs"}, 3);
   std::string notes;
   std::string shapes;
+  std::string portable;
   std::map<TreeKind, bool> described;
   for (const auto& result : results) {
     if (!described[result.kind] && result.count.entries() > 0) {
@@ -128,14 +142,12 @@ std::string render_tree_table(const std::vector<TreeResult>& results) {
                            result.failure);
     }
     // The baseline's median over its valid runs; ratios of every row are taken against it.
-    double baseline = 0;
-    for (const auto& samples : result.contenders) {
-      if (samples.contender != Contender::DuThenRm) continue;
-      std::vector<double> valid;
-      for (std::size_t i = 0; i < samples.seconds.size(); ++i) {
-        if (samples.problems[i].empty()) valid.push_back(samples.seconds[i]);
-      }
-      baseline = spread_of(valid).median;
+    const double baseline = valid_median(result, Contender::DuThenRm);
+    const double helper = valid_median(result, Contender::Helper);
+    const double portable_helper = valid_median(result, Contender::PortableHelper);
+    if (portable_helper > 0 && helper > 0) {
+      portable += fmt::format("  {:<6} {:<6} {}\n", tree_name(result.kind), result.location,
+                              format_ratio(portable_helper, helper));
     }
     for (const auto& samples : result.contenders) {
       std::vector<double> valid;
@@ -173,6 +185,10 @@ std::string render_tree_table(const std::vector<TreeResult>& results) {
       "\nratio = median / median of `du -sb && rm -rf` on the same tree and location, same run.\n"
       "Rows marked ! had invalid runs; with no valid run the times (and the ratio, in\n"
       "parentheses) are those of the invalid runs and mean nothing.\n";
+  if (!portable.empty()) {
+    out += "\nThe portable helper (readdir, no Linux fast path) against sorvik_helper, medians:\n" +
+           portable;
+  }
   if (!notes.empty()) out += "\n" + notes;
   return out;
 }
