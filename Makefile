@@ -3,28 +3,40 @@ JOBS ?= 2
 RELEASE_DIR := build
 DEBUG_DIR := build/debug
 ASAN_DIR := build/asan
+PORTABLE_DIR := build/portable
+BENCH_PORTABLE_DIR := build/bench-portable
+# The portable build: clang-19 with libc++, every Linux fast path off, GoogleTest from source.
+PORTABLE_SETTINGS := -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/clang-libcxx.cmake -DSORVIK_PORTABLE=ON \
+  -DSORVIK_GTEST_SOURCE_DIR=/usr/src/googletest
 BENCH_DIR := build/bench
 BENCH_ARGS ?=
 FUZZ_DIR := build/fuzz
 FUZZ_SECONDS ?= 60
 RACE_SECONDS ?= 60
 
-.PHONY: demo test fuzz race bench deps deps-test release debug asan clean
+.PHONY: demo test macos fuzz race bench deps deps-test release debug asan portable clean
 
 demo: deps release
 	scripts/demo $(RELEASE_DIR)/bin
 
-# The whole suite twice: a Debug build, then an ASan + UBSan build in a folder of its own.
-test: deps-test debug asan
+# The whole suite three times: a Debug build, an ASan + UBSan build, and the portable build that
+# runs on Linux the branches a macOS build takes, each in a folder of its own.
+test: deps-test debug asan portable
 	ctest --test-dir $(DEBUG_DIR) --output-on-failure -j$(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(ASAN_DIR) --output-on-failure -j$(JOBS)
+	ctest --test-dir $(PORTABLE_DIR) --output-on-failure -j$(JOBS)
+
+# Every target for macOS (arm64 and x86_64) with Zig's toolchain, and universal executables.
+macos:
+	scripts/install-deps build macos
+	JOBS=$(JOBS) scripts/macos build/macos
 
 deps:
 	scripts/install-deps build
 
 deps-test:
-	scripts/install-deps build test
+	scripts/install-deps build test portable
 
 release:
 	cmake -S . -B $(RELEASE_DIR) -DCMAKE_BUILD_TYPE=Release -DSORVIK_BUILD_TESTS=OFF
@@ -43,12 +55,17 @@ fuzz:
 
 # Speed against the standard tools: the codec micro-benchmarks, then the harness's report.
 # Options go through BENCH_ARGS, e.g. `make bench BENCH_ARGS=--quick`.
+# The portable helper is timed beside the fast one.
 bench:
 	scripts/install-deps build bench
 	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release -DSORVIK_BUILD_TESTS=OFF -DSORVIK_BUILD_BENCH=ON
 	cmake --build $(BENCH_DIR) -j$(JOBS)
+	cmake -S . -B $(BENCH_PORTABLE_DIR) $(PORTABLE_SETTINGS) -DCMAKE_BUILD_TYPE=Release \
+	  -DSORVIK_BUILD_TESTS=OFF
+	cmake --build $(BENCH_PORTABLE_DIR) -j$(JOBS) --target sorvik_helper
 	$(BENCH_DIR)/bin/sorvik_codec_bench
-	$(BENCH_DIR)/bin/sorvik_bench $(BENCH_ARGS)
+	$(BENCH_DIR)/bin/sorvik_bench --portable-helper $(BENCH_PORTABLE_DIR)/bin/sorvik_helper \
+	  $(BENCH_ARGS)
 
 # The link races and the helper's bad-input runs for RACE_SECONDS each instead of make test's few.
 race: deps-test debug
@@ -59,6 +76,10 @@ race: deps-test debug
 asan:
 	cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSORVIK_WERROR=ON -DSORVIK_SANITIZE=ON
 	cmake --build $(ASAN_DIR) -j$(JOBS)
+
+portable:
+	cmake -S . -B $(PORTABLE_DIR) $(PORTABLE_SETTINGS) -DCMAKE_BUILD_TYPE=Debug -DSORVIK_WERROR=ON
+	cmake --build $(PORTABLE_DIR) -j$(JOBS)
 
 clean:
 	rm -rf build
