@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "sorvik_lib/platform.hpp"
 #include "sorvik_lib/types/wire.hpp"
 #include "support/helper_chroot.hpp"
 
@@ -64,6 +65,26 @@ TEST(HelperMacOSRoot, EveryNameAndHolderOfARootIsRefused) {
   paths.push_back("/scratch/junk");
   EXPECT_EQ(clean_inside(chroot, paths),
             (CleanResult{{"/Library/Caches/junk", "/scratch/junk"}, refusals_of(refused), 30}));
+  EXPECT_EQ(chroot.damaged_markers(), std::vector<std::string>{});
+}
+
+// macOS's own roots, by their text: a build for macOS refuses them, and so does the portable
+// build, which takes its branches.
+TEST(HelperMacOSRoot, TheMacOSSystemRootsAreRefusedWhateverTheyHold) {
+  if (!SORVIK_FORBIDS_MACOS_ROOTS) GTEST_SKIP() << "a build for Linux alone keeps Linux's roots";
+  HelperChroot chroot(RootShape::MacOS);
+  if (chroot.unavailable()) GTEST_SKIP() << *chroot.unavailable();
+  for (const char* marker : {"/Volumes/External/marker", "/cores/marker", "/Network/marker",
+                             "/opt/homebrew/marker", "/dev/marker"}) {
+    chroot.add_marker(marker);
+  }
+  write_file(chroot.host_path("/Volumes/External/Caches"), std::string(40, 'c'));
+  const std::vector<std::string> refused = {"/Volumes", "/dev",  "/cores",          "/Network",
+                                            "/opt",     "/opt/", "/System/Volumes", "/private"};
+  std::vector<std::string> paths = refused;
+  paths.push_back("/Volumes/External/Caches");
+  EXPECT_EQ(clean_inside(chroot, paths),
+            (CleanResult{{"/Volumes/External/Caches"}, refusals_of(refused), 40}));
   EXPECT_EQ(chroot.damaged_markers(), std::vector<std::string>{});
 }
 

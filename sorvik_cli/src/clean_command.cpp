@@ -13,6 +13,7 @@
 #include "handle_clean_request.hpp"
 #include "interrupt_signals.hpp"
 #include "live_progress.hpp"
+#include "sorvik_lib/sys/io_policy.hpp"
 #include "terminal.hpp"
 
 namespace sorvik_cli {
@@ -82,6 +83,9 @@ int run_clean(const CleanOptions& options) {
       live->on_tree_progress(event);
     };
   }
+  // As in the helper: a clean never downloads a cloud placeholder, and goes on where it cannot say
+  // so.
+  (void)sorvik_lib::sys::keep_dataless_files_remote();
   const auto outcome = sorvik_helper::screen_and_clean(std::move(*request), options.dry_run,
                                                        on_progress, std::move(controls));
   if (live) live->finish();

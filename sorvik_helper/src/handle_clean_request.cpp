@@ -13,6 +13,7 @@ using sorvik_lib::cleaner::CleanControls;
 using sorvik_lib::cleaner::Cleaner;
 using sorvik_lib::cleaner::CleanOutcome;
 using sorvik_lib::cleaner::CleanProgress;
+using sorvik_lib::cleaner::KeptRoots;
 using sorvik_lib::cleaner::PathSet;
 using sorvik_lib::cleaner::ProgressCallback;
 using sorvik_lib::types::CleanResult;
@@ -29,10 +30,12 @@ CleanResult handle_clean_request(ElevatedCleanRequest request, const std::atomic
 
 CleanOutcome screen_and_clean(ElevatedCleanRequest request, bool dry_run,
                               const ProgressCallback& on_progress, CleanControls controls) {
-  ScreenedPaths screened = screen_paths(std::move(request.paths), platform_forbidden_paths());
   const PathSet preserve_root_paths(std::make_move_iterator(request.preserveRootPaths.begin()),
                                     std::make_move_iterator(request.preserveRootPaths.end()));
   request.preserveRootPaths.clear();
+  const KeptRoots kept_roots(preserve_root_paths);
+  ScreenedPaths screened =
+      screen_paths(std::move(request.paths), platform_forbidden_paths(), &kept_roots);
   // Whatever was swapped in since screening must not be what gets emptied or removed.
   controls.guard = [&screened](const sorvik_lib::types::Path& path, const struct stat& top) {
     return check_top_entry(screened, path, top);

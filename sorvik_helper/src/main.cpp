@@ -7,6 +7,7 @@
 #include "dispatch.hpp"
 #include "request_source.hpp"
 #include "result_output.hpp"
+#include "sorvik_lib/sys/io_policy.hpp"
 #include "sorvik_lib/types/records.hpp"
 #include "stop_signals.hpp"
 
@@ -16,6 +17,9 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   // A stop asked for at any time still gets the one result, with what was done by then.
   const std::atomic<bool>& stop = sorvik_helper::catch_stop_signals();
+  // Measuring or walking a tree must not download what only sits in the cloud. A system that
+  // cannot be told so still gets its clean; there is no one to tell before the result.
+  (void)sorvik_lib::sys::keep_dataless_files_remote();
 
   auto request_bytes = sorvik_helper::obtain_request_bytes(
       std::span<const char* const>(argv, static_cast<std::size_t>(std::max(argc, 0))));

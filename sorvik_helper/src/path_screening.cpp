@@ -17,6 +17,7 @@
 
 #include "sorvik_lib/cleaner/tree.hpp"
 #include "sorvik_lib/platform.hpp"
+#include "sorvik_lib/sys/path_calls.hpp"
 
 namespace sorvik_helper {
 
@@ -28,12 +29,11 @@ using Identity = FileIdentity;
 
 constexpr int kMaxClimb = 4096;
 
-std::optional<Identity> identity_of(const std::string& path, int flags = 0) {
-  // A path holding a NUL byte names nothing; cutting it at the NUL would name something else.
-  if (path.find('\0') != std::string::npos) return std::nullopt;
-  struct stat status {};
-  if (::fstatat(AT_FDCWD, path.c_str(), &status, flags) != 0) return std::nullopt;
-  return Identity{status.st_dev, status.st_ino};
+// What `path` leads to, links followed.
+std::optional<Identity> identity_of(const std::string& path) {
+  const auto status = sorvik_lib::sys::stat_path(path, sorvik_lib::sys::FinalLink::Follow);
+  if (!status) return std::nullopt;
+  return Identity{status->st_dev, status->st_ino};
 }
 
 std::optional<std::string> resolve(std::string_view path) {
@@ -112,23 +112,46 @@ std::optional<std::string> text_refusal(const Path& path,
   return std::nullopt;
 }
 
+// `roots` where the platform forbids them, else nothing.
+template <bool kForbidden, std::size_t kSize>
+constexpr auto if_forbidden(const std::array<std::string_view, kSize>& roots) {
+  if constexpr (kForbidden) {
+    return roots;
+  } else {
+    return std::array<std::string_view, 0>{};
+  }
+}
+
+template <std::size_t... kSizes>
+constexpr auto concatenated(const std::array<std::string_view, kSizes>&... lists) {
+  std::array<std::string_view, (kSizes + ...)> all{};
+  auto out = all.begin();
+  ((out = std::ranges::copy(lists, out).out), ...);
+  return all;
+}
+
+// The root of a mounted filesystem: "/", or a directory on another device than its parent.
+bool is_mount_root(const Path& entry, const struct stat& status) {
+  if (entry == "/") return true;
+  const auto separator = entry.rfind('/');
+  if (separator == Path::npos) return false;
+  const auto parent = sorvik_lib::sys::stat_path(
+      separator == 0 ? Path("/") : entry.substr(0, separator), sorvik_lib::sys::FinalLink::Follow);
+  return parent && parent->st_dev != status.st_dev;
+}
+
 }  // namespace
 
 std::span<const std::string_view> platform_forbidden_paths() {
-#if SORVIK_FORBIDS_LINUX_ROOTS
-  static constexpr auto kRoots = [] {
-    std::array<std::string_view, FORBIDDEN_PATHS.size() + LINUX_SYSTEM_ROOTS.size()> roots{};
-    std::ranges::copy(LINUX_SYSTEM_ROOTS, std::ranges::copy(FORBIDDEN_PATHS, roots.begin()).out);
-    return roots;
-  }();
+  static constexpr auto kRoots =
+      concatenated(FORBIDDEN_PATHS, if_forbidden<SORVIK_FORBIDS_LINUX_ROOTS>(LINUX_SYSTEM_ROOTS),
+                   if_forbidden<SORVIK_FORBIDS_MACOS_ROOTS>(MACOS_SYSTEM_ROOTS));
   return kRoots;
-#else
-  return FORBIDDEN_PATHS;
-#endif
 }
 
 ScreenedPaths screen_paths(std::vector<Path> paths,
-                           std::span<const std::string_view> forbidden_roots) {
+                           std::span<const std::string_view> forbidden_roots,
+                           const sorvik_lib::cleaner::KeptRoots* kept_roots) {
   ScreenedPaths screened;
   screened.forbidden = forbidden_identities(forbidden_roots);
   // The accepted paths stay where they are, moved up over the refused ones: a request of a
@@ -145,12 +168,23 @@ ScreenedPaths screen_paths(std::vector<Path> paths,
       screened.rejected.push_back({std::move(path), std::move(message)});
       continue;
     }
-    // The cleaner comes back to this when it opens the path's directory, to make sure that it is
-    // still the one screened here.
     if (identity) {
+      const Path entry_name = sorvik_lib::cleaner::entry_path(path);
+      const auto entry =
+          sorvik_lib::sys::stat_path(entry_name, sorvik_lib::sys::FinalLink::NoFollow);
+      // Removing a mounted volume whole would empty it and then fail on the mount point; only a
+      // kept root may be emptied, and is.
+      const bool kept =
+          kept_roots != nullptr && kept_roots->contains(path, entry ? &*entry : nullptr);
+      if (entry && S_ISDIR(entry->st_mode) && !kept && is_mount_root(entry_name, *entry)) {
+        std::string message = "Path is forbidden: " + path;
+        screened.rejected.push_back({std::move(path), std::move(message)});
+        continue;
+      }
+      // The cleaner comes back to these when it opens the path's directory, to make sure that it
+      // is still the one screened here.
       screened.identities.emplace(path, *identity);
-      const auto entry = identity_of(sorvik_lib::cleaner::entry_path(path), AT_SYMLINK_NOFOLLOW);
-      if (entry) screened.entry_identities.emplace(path, *entry);
+      if (entry) screened.entry_identities.emplace(path, Identity{entry->st_dev, entry->st_ino});
     }
     if (&paths[accepted] != &path) paths[accepted] = std::move(path);
     ++accepted;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "sorvik_lib/cleaner/file_identity.hpp"
+#include "sorvik_lib/cleaner/kept_roots.hpp"
 #include "sorvik_lib/types/records.hpp"
 
 namespace sorvik_helper {
@@ -29,8 +30,14 @@ inline constexpr std::array<std::string_view, 13> LINUX_SYSTEM_ROOTS = {
     "/mnt",  "/opt", "/proc", "/run",   "/srv",   "/sys",
 };
 
-// The roots screening refuses on this platform: FORBIDDEN_PATHS, and LINUX_SYSTEM_ROOTS too on
-// Linux.
+// So does macOS: every mounted volume, the devices, the real /etc, /tmp and /var, core dumps,
+// network shares, Homebrew and the system's own volumes.
+inline constexpr std::array<std::string_view, 7> MACOS_SYSTEM_ROOTS = {
+    "/Volumes", "/dev", "/private", "/cores", "/Network", "/opt", "/System/Volumes",
+};
+
+// The roots screening refuses on this platform: FORBIDDEN_PATHS, with LINUX_SYSTEM_ROOTS on Linux
+// and MACOS_SYSTEM_ROOTS on macOS (a portable build refuses both).
 [[nodiscard]] std::span<const std::string_view> platform_forbidden_paths();
 
 using sorvik_lib::cleaner::FileIdentity;
@@ -52,10 +59,14 @@ struct ScreenedPaths {
 //   "Path contains traversal: {}" the text holds ".." anywhere;
 //   "Path is forbidden: {}"      the text is one of `forbidden_roots`, or the path exists and is
 //                                the very directory (device and inode, links followed) of a
-//                                forbidden root or of any directory above one's resolved location.
+//                                forbidden root or of any directory above one's resolved location,
+//                                or it names (its final component not followed) the root of a
+//                                mounted filesystem, a directory on another device than its
+//                                parent, and is not one of `kept_roots`, which are only emptied.
 // Roots that do not exist play no part in the second test. Records the identity of every accepted
 // path that exists, and the forbidden identities, for the check at cleaning time.
-[[nodiscard]] ScreenedPaths screen_paths(std::vector<sorvik_lib::types::Path> paths,
-                                         std::span<const std::string_view> forbidden_roots);
+[[nodiscard]] ScreenedPaths screen_paths(
+    std::vector<sorvik_lib::types::Path> paths, std::span<const std::string_view> forbidden_roots,
+    const sorvik_lib::cleaner::KeptRoots* kept_roots = nullptr);
 
 }  // namespace sorvik_helper

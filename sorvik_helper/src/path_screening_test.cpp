@@ -108,5 +108,24 @@ TEST(ScreenPaths, TheLinuxSystemRootsAreForbiddenThereToo) {
                                  FORBIDDEN_PATHS));
 }
 
+// A build for macOS screens with this list; as a parameter like any other it is tested here, by
+// text (none of these exists on Linux but /dev and /opt).
+TEST(ScreenPaths, TheMacOSSystemRootsAreForbiddenByTheirText) {
+  std::vector<std::string_view> macos_roots(FORBIDDEN_PATHS.begin(), FORBIDDEN_PATHS.end());
+  macos_roots.insert(macos_roots.end(), MACOS_SYSTEM_ROOTS.begin(), MACOS_SYSTEM_ROOTS.end());
+  std::vector<Path> paths(MACOS_SYSTEM_ROOTS.begin(), MACOS_SYSTEM_ROOTS.end());
+  paths.insert(paths.end(), {"/Volumes/External/Caches", "/private/var/folders/xy/T/cache"});
+  const auto screened = screen_paths(paths, macos_roots);
+  EXPECT_EQ(screened.accepted,
+            (std::vector<Path>{"/Volumes/External/Caches", "/private/var/folders/xy/T/cache"}));
+  std::vector<std::string> refused;
+  for (const auto root : MACOS_SYSTEM_ROOTS) refused.push_back("Path is forbidden: " + Path(root));
+  EXPECT_EQ(messages(screened), refused);
+
+  const auto platform = platform_forbidden_paths();
+  EXPECT_EQ(std::ranges::find(platform, "/Volumes") != platform.end(),
+            SORVIK_FORBIDS_MACOS_ROOTS == 1);
+}
+
 }  // namespace
 }  // namespace sorvik_helper

@@ -4,8 +4,8 @@
 //
 // A portable build (-DSORVIK_PORTABLE=ON) turns every Linux fast path off, so that Linux runs and
 // tests the branches a macOS build ships; what protects the machine it runs on (Linux's system
-// roots) stays. The Apple-only switches name calls that exist nowhere else: the macOS cross build
-// compiles them, and only a Mac runs them.
+// roots) stays, and macOS's are forbidden too. The Apple-only switches name calls that exist
+// nowhere else: the macOS cross build compiles them, and only a Mac runs them.
 #pragma once
 
 #if defined(SORVIK_PORTABLE) && SORVIK_PORTABLE
@@ -50,6 +50,16 @@
 #endif
 #endif
 
+// macOS's own system roots (/Volumes, /private, /System/Volumes, ...) are forbidden as well. A
+// portable build forbids them beside Linux's, so that a Mac-shaped root on Linux shows they hold.
+#if !defined(SORVIK_FORBIDS_MACOS_ROOTS)
+#if defined(__APPLE__) || (defined(SORVIK_PORTABLE) && SORVIK_PORTABLE)
+#define SORVIK_FORBIDS_MACOS_ROOTS 1
+#else
+#define SORVIK_FORBIDS_MACOS_ROOTS 0
+#endif
+#endif
+
 // Apple only. The environment reached through _NSGetEnviron(), since a framework or dylib cannot
 // link against `environ`.
 #if !defined(SORVIK_HAS_NSGETENVIRON)
@@ -67,6 +77,16 @@
 #define SORVIK_HAS_SPAWN_CLOEXEC_DEFAULT 1
 #else
 #define SORVIK_HAS_SPAWN_CLOEXEC_DEFAULT 0
+#endif
+#endif
+
+// Apple only. setiopolicy_np can keep the process from materializing dataless files and folders
+// (cloud placeholders) when it looks at them.
+#if !defined(SORVIK_HAS_DATALESS_POLICY)
+#if defined(__APPLE__)
+#define SORVIK_HAS_DATALESS_POLICY 1
+#else
+#define SORVIK_HAS_DATALESS_POLICY 0
 #endif
 #endif
 

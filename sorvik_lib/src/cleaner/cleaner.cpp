@@ -11,6 +11,7 @@
 
 #include "directory_stream.hpp"
 #include "preview_ledger.hpp"
+#include "sorvik_lib/cleaner/kept_roots.hpp"
 #include "sorvik_lib/cleaner/tree.hpp"
 #include "sorvik_lib/types/utf8.hpp"
 #include "tree_walk.hpp"
@@ -40,7 +41,7 @@ class CleanRun {
  public:
   CleanRun(const PathSet& preserve_root_paths, const ProgressCallback& on_progress,
            const CleanControls& controls)
-      : preserve_root_paths_(preserve_root_paths), on_progress_(on_progress), controls_(controls) {}
+      : kept_roots_(preserve_root_paths), on_progress_(on_progress), controls_(controls) {}
 
   void clean(std::span<const Path> paths, bool dry_run) {
     emit(progress::Started{paths.size()});
@@ -64,7 +65,10 @@ class CleanRun {
     struct stat status {};
     // A missing path, a dangling link or an unsearchable parent: nothing to do and nothing to say.
     if (!query_status(path, 0, status)) return;
-    const bool kept = !preserve_root_paths_.empty() && preserve_root_paths_.contains(path);
+    // What the path itself names, a link as the link.
+    struct stat entry {};
+    const bool entry_read = query_status(entry_path(path), AT_SYMLINK_NOFOLLOW, entry);
+    const bool kept = kept_roots_.contains(path, entry_read ? &entry : nullptr);
     std::optional<PathPlace> place;
     if (dry_run) {
       // What an earlier path takes would be gone by this one's turn in the real run.
@@ -81,8 +85,7 @@ class CleanRun {
                             reporter ? &*reporter : nullptr};
     // Removing a link frees only the link, so its target's bytes are never credited; a kept root
     // that is a link is emptied through it and credits what goes.
-    const bool is_link =
-        query_status(entry_path(path), AT_SYMLINK_NOFOLLOW, status) && S_ISLNK(status.st_mode);
+    const bool is_link = entry_read && S_ISLNK(entry.st_mode);
     const TreeMeasure measure = is_link && !kept ? TreeMeasure{} : measure_path(path, walk);
     // Nothing has gone yet: a path holding a forbidden directory is refused whole.
     if (measure.stop) return stop(path, *measure.stop);
@@ -282,7 +285,7 @@ class CleanRun {
     if (on_progress_) on_progress_(std::move(event));
   }
 
-  const PathSet& preserve_root_paths_;
+  const KeptRoots kept_roots_;
   const ProgressCallback& on_progress_;
   const CleanControls& controls_;
   CleanResult result_;
