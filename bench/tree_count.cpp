@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "sorvik_lib/sys/path_calls.hpp"
 #include "sorvik_lib/sys/unique_fd.hpp"
 
 namespace sorvik_bench {
@@ -17,8 +18,6 @@ namespace {
 using sorvik_lib::sys::SystemError;
 using sorvik_lib::sys::UniqueFd;
 
-constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-
 struct Frame {
   std::vector<std::string> names;
   std::size_t next = 0;
@@ -26,7 +25,7 @@ struct Frame {
   ino_t inode = 0;
 };
 
-std::expected<Frame, SystemError> list_directory(int fd) {
+[[nodiscard]] std::expected<Frame, SystemError> list_directory(int fd) {
   Frame frame;
   struct stat status {};
   if (::fstat(fd, &status) != 0) return std::unexpected(SystemError::from_errno());
@@ -53,19 +52,10 @@ std::expected<Frame, SystemError> list_directory(int fd) {
   return frame;
 }
 
-std::expected<UniqueFd, SystemError> open_directory_at(int dir_fd, const char* name) {
-  int fd;
-  do {
-    fd = ::openat(dir_fd, name, kDirectoryFlags);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return std::unexpected(SystemError::from_errno());
-  return UniqueFd(fd);
-}
-
 }  // namespace
 
 std::expected<TreeCount, SystemError> count_tree(const std::string& path) {
-  auto current = open_directory_at(AT_FDCWD, path.c_str());
+  auto current = sorvik_lib::sys::open_directory_at(AT_FDCWD, path.c_str());
   if (!current) return std::unexpected(current.error());
   TreeCount count;
   count.directories = 1;
@@ -80,7 +70,7 @@ std::expected<TreeCount, SystemError> count_tree(const std::string& path) {
       if (stack.empty()) break;
       // Back up one level; the tree is ours and still, but a parent that is not the one we came
       // from would make every later figure wrong, so it is checked.
-      auto parent = open_directory_at(current->get(), "..");
+      auto parent = sorvik_lib::sys::open_directory_at(current->get(), "..");
       if (!parent) return std::unexpected(parent.error());
       struct stat status {};
       if (::fstat(parent->get(), &status) != 0) return std::unexpected(SystemError::from_errno());
@@ -102,7 +92,7 @@ std::expected<TreeCount, SystemError> count_tree(const std::string& path) {
       ++count.links;
     } else if (S_ISDIR(status.st_mode)) {
       ++count.directories;
-      auto child = open_directory_at(current->get(), name.c_str());
+      auto child = sorvik_lib::sys::open_directory_at(current->get(), name.c_str());
       if (!child) return std::unexpected(child.error());
       auto listed = list_directory(child->get());
       if (!listed) return std::unexpected(listed.error());

@@ -4,12 +4,9 @@
 // a directory above a root ("/private" holding "/private/var" behind the "/var" link).
 #include "path_screening.hpp"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -30,19 +27,10 @@ using Identity = FileIdentity;
 constexpr int kMaxClimb = 4096;
 
 // What `path` leads to, links followed.
-std::optional<Identity> identity_of(const std::string& path) {
+[[nodiscard]] std::optional<Identity> identity_of(const std::string& path) {
   const auto status = sorvik_lib::sys::stat_path(path, sorvik_lib::sys::FinalLink::Follow);
   if (!status) return std::nullopt;
   return Identity{status->st_dev, status->st_ino};
-}
-
-std::optional<std::string> resolve(std::string_view path) {
-  const std::string text(path);
-  if (text.find('\0') != std::string::npos) return std::nullopt;
-  const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(text.c_str(), nullptr),
-                                                             &std::free);
-  if (!resolved) return std::nullopt;
-  return std::string(resolved.get());
 }
 
 // Every directory no path may be, collected once per request. A directory is added with all
@@ -53,7 +41,7 @@ std::optional<std::string> resolve(std::string_view path) {
 class ForbiddenCollector {
  public:
   void add_root(std::string_view root) {
-    auto location = resolve(root);
+    auto location = sorvik_lib::sys::resolve_path(std::string(root));
     if (!location) return;
     const auto identity = identity_of(*location);
     if (!identity) return;
@@ -102,8 +90,8 @@ std::set<Identity> forbidden_identities(std::span<const std::string_view> forbid
 }
 
 // The rules that read the text alone, which the application knows exactly.
-std::optional<std::string> text_refusal(const Path& path,
-                                        std::span<const std::string_view> forbidden_roots) {
+[[nodiscard]] std::optional<std::string> text_refusal(
+    const Path& path, std::span<const std::string_view> forbidden_roots) {
   if (!path.starts_with('/')) return "Path is not absolute: " + path;
   if (path.find("..") != Path::npos) return "Path contains traversal: " + path;
   const bool named =

@@ -2,39 +2,38 @@
 // events and one result.
 #include "sorvik_lib/cleaner/cleaner.hpp"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <optional>
-#include <set>
 #include <string>
 
-#include "directory_stream.hpp"
 #include "preview_ledger.hpp"
+#include "progress_reporter.hpp"
+#include "sorvik_lib/cleaner/clean_error.hpp"
 #include "sorvik_lib/cleaner/kept_roots.hpp"
 #include "sorvik_lib/cleaner/tree.hpp"
+#include "sorvik_lib/sys/path_calls.hpp"
 #include "sorvik_lib/types/utf8.hpp"
-#include "tree_walk.hpp"
+#include "walk_controls.hpp"
 #include "watched_tree.hpp"
 
 namespace sorvik_lib::cleaner {
 
-using sys::SystemError;
-using sys::UniqueFd;
+using sys::FinalLink;
 using types::CleanResult;
 using types::Path;
 
 namespace {
 
-constexpr const char* kCancelled = "Cancelled";
-
-// Status through links, or through none; a path holding a NUL byte names nothing.
-bool query_status(const Path& path, int flags, struct stat& status) {
-  return path.find('\0') == Path::npos && ::fstatat(AT_FDCWD, path.c_str(), &status, flags) == 0;
-}
-
 std::uint64_t saturating_minus(std::uint64_t from, std::uint64_t amount) {
   return from > amount ? from - amount : 0;
+}
+
+Path join(const Path& root, const char* name) {
+  Path path = root;
+  if (!path.ends_with('/')) path += '/';
+  path += name;
+  return path;
 }
 
 class CleanRun {
@@ -54,7 +53,9 @@ class CleanRun {
       clean_one(paths[index], index, dry_run);
     }
     // The path at hand when the flag was seen has its own entry; the rest were never begun.
-    for (; index < paths.size(); ++index) result_.errors.push_back({paths[index], kCancelled});
+    for (; index < paths.size(); ++index) {
+      result_.errors.push_back({paths[index], CleanError::cancelled().message(paths[index])});
+    }
     emit(progress::Finished{result_.bytesFreed});
   }
 
@@ -62,13 +63,11 @@ class CleanRun {
 
  private:
   void clean_one(const Path& path, std::uint64_t index, bool dry_run) {
-    struct stat status {};
     // A missing path, a dangling link or an unsearchable parent: nothing to do and nothing to say.
-    if (!query_status(path, 0, status)) return;
+    if (!sys::stat_path(path, FinalLink::Follow)) return;
     // What the path itself names, a link as the link.
-    struct stat entry {};
-    const bool entry_read = query_status(entry_path(path), AT_SYMLINK_NOFOLLOW, entry);
-    const bool kept = kept_roots_.contains(path, entry_read ? &entry : nullptr);
+    const auto entry = sys::stat_path(entry_path(path), FinalLink::NoFollow);
+    const bool kept = kept_roots_.contains(path, entry ? &*entry : nullptr);
     std::optional<PathPlace> place;
     if (dry_run) {
       // What an earlier path takes would be gone by this one's turn in the real run.
@@ -85,50 +84,55 @@ class CleanRun {
                             reporter ? &*reporter : nullptr};
     // Removing a link frees only the link, so its target's bytes are never credited; a kept root
     // that is a link is emptied through it and credits what goes.
-    const bool is_link = entry_read && S_ISLNK(entry.st_mode);
+    const bool is_link = entry && S_ISLNK(entry->st_mode);
     const TreeMeasure measure = is_link && !kept ? TreeMeasure{} : measure_path(path, walk);
     // Nothing has gone yet: a path holding a forbidden directory is refused whole.
-    if (measure.stop) return stop(path, *measure.stop);
+    if (measure.stop) return fail(path, *measure.stop);
     if (dry_run) return preview(path, place, kept, measure);
     if (reporter) reporter->start_stage(TreeStage::Removing, measure.entries, measure.bytes);
     if (kept) return empty_kept_root(path, measure, walk);
-    TopEntryCheck check;
-    if (controls_.guard) check = [&](const struct stat& top) { return controls_.guard(path, top); };
-    auto removed = remove_path_watched(path, check, walk);
+    auto removed = remove_path_watched(path, controls_.guard, walk);
     if (removed) return credit(path, measure.bytes, measure.allocated);
-    auto& failure = removed.error();
     // Gone since it was found: someone else removed it, so it is neither freed nor failed.
-    if (const auto* error = std::get_if<SystemError>(&failure);
-        error != nullptr && error->number() == ENOENT &&
-        !query_status(path, AT_SYMLINK_NOFOLLOW, status)) {
-      return;
-    }
-    // A refusal of the check comes before anything goes; any other stop may come part-way.
-    if (auto* refused = std::get_if<RemovalRefused>(&failure)) {
-      return fail(path, std::move(refused->message));
-    }
-    credit_what_went(path, measure);
-    if (auto* error = std::get_if<SystemError>(&failure)) return fail(path, error->message());
-    if (std::holds_alternative<ForbiddenDirectoryFound>(failure)) {
-      return stop(path, ForbiddenDirectoryFound{});
-    }
-    stop(path, WalkCancelled{});
+    if (removed.error().number() == ENOENT && !sys::stat_path(path, FinalLink::NoFollow)) return;
+    // A refusal of the guard comes before anything goes; any other failure may come part-way.
+    if (removed.error().kind() != CleanError::Kind::Refused) credit_what_went(path, measure);
+    fail(path, removed.error());
   }
 
   bool cancel_requested() const {
     return controls_.cancel != nullptr && controls_.cancel->load(std::memory_order_relaxed);
   }
 
-  // The path refused, or cancelled, with the stop's message.
-  void stop(const Path& path, const WalkStop& why) {
-    if (std::holds_alternative<ForbiddenDirectoryFound>(why)) {
-      return fail(path, "Path is forbidden: " + path);
+  void empty_kept_root(const Path& root, const TreeMeasure& measure, const WalkControls& walk) {
+    bool any_failed = false;
+    // Entries inside a kept root fail without an event of their own.
+    const EntryFailed on_entry_failed = [&](const char* name, const CleanError& error) {
+      result_.errors.push_back({name != nullptr ? join(root, name) : root, error.message(root)});
+      any_failed = true;
+    };
+    auto emptied = empty_path_watched(root, controls_.guard, walk, on_entry_failed);
+    if (!emptied) {
+      const CleanError& error = emptied.error();
+      if (error.number() == ENOENT) return;  // gone since it was found
+      // The directory could not be opened, or was refused, before anything went.
+      const bool before_anything =
+          error.kind() == CleanError::Kind::System || error.kind() == CleanError::Kind::Refused;
+      if (!before_anything) credit_what_went(root, measure);
+      return fail(root, error);
     }
-    if (std::holds_alternative<WalkCancelled>(why)) {
-      cancelled_ = true;
-      return fail(path, kCancelled);
+    std::uint64_t size = measure.bytes;
+    std::uint64_t allocated = measure.allocated;
+    if (any_failed) {
+      const TreeMeasure remaining = measure_left(root);
+      size = saturating_minus(size, remaining.bytes);
+      allocated = saturating_minus(allocated, remaining.allocated);
+      if (size == 0) return;
     }
-    fail(path, std::get<SystemError>(why).message());
+    result_.removed.push_back(root);
+    result_.bytesFreed += size;
+    bytes_allocated_ += allocated;
+    if (size != 0) emit(progress::PathCleaned{types::to_utf8_lossy(root), size});
   }
 
   // A removal that stopped part-way credits what went: the measure before less what is left.
@@ -168,107 +172,6 @@ class CleanRun {
     credit(path, share.bytes, share.allocated);
   }
 
-  void empty_kept_root(const Path& root, const TreeMeasure& measure, const WalkControls& walk) {
-    auto stream = open_listing(root);
-    if (!stream) {
-      if (stream.error().number() == ENOENT) return;  // gone since it was found
-      return fail(root, stream.error().message());
-    }
-    if (controls_.guard) {
-      struct stat opened {};
-      if (::fstat(stream->fd(), &opened) != 0) {
-        return fail(root, SystemError::from_errno().message());
-      }
-      if (auto allowed = controls_.guard(root, opened); !allowed)
-        return fail(root, allowed.error());
-    }
-    const KeptRootPasses passes = empty_listed(root, std::move(*stream), walk);
-    if (passes.stop) {
-      credit_what_went(root, measure);
-      return stop(root, *passes.stop);
-    }
-    std::uint64_t size = measure.bytes;
-    std::uint64_t allocated = measure.allocated;
-    if (passes.any_failed) {
-      const TreeMeasure remaining = measure_left(root);
-      size = saturating_minus(size, remaining.bytes);
-      allocated = saturating_minus(allocated, remaining.allocated);
-      if (size == 0) return;
-    }
-    result_.removed.push_back(root);
-    result_.bytesFreed += size;
-    bytes_allocated_ += allocated;
-    if (size != 0) emit(progress::PathCleaned{types::to_utf8_lossy(root), size});
-  }
-
-  struct KeptRootPasses {
-    bool any_failed = false;
-    std::optional<WalkStop> stop;  // a forbidden directory or the cancel flag
-  };
-
-  // Removes every entry of a kept root, listing it again while a pass removes something: some
-  // filesystems reorder a directory while it is emptied, and one listing misses entries. An entry
-  // that failed is not tried again.
-  KeptRootPasses empty_listed(const Path& root, DirectoryStream stream, const WalkControls& walk) {
-    KeptRootPasses outcome;
-    std::set<std::string> failed;
-    for (;;) {
-      std::uint64_t removed = 0;
-      for (;;) {
-        auto entry = stream.next();
-        if (!entry) {
-          // A listing that cannot be read further leaves entries behind: that is a failure.
-          result_.errors.push_back({root, entry.error().message()});
-          outcome.any_failed = true;
-          return outcome;
-        }
-        if (!*entry) break;
-        if (failed.contains((*entry)->name)) continue;
-        if (walk.cancelled()) {
-          outcome.stop = WalkCancelled{};
-          return outcome;
-        }
-        auto gone = remove_entry_at(stream.fd(), (*entry)->name, (*entry)->type, walk);
-        if (gone) {
-          removed += *gone;
-          continue;
-        }
-        if (!std::holds_alternative<SystemError>(gone.error())) {
-          outcome.stop = gone.error();
-          return outcome;
-        }
-        result_.errors.push_back(
-            {join(root, (*entry)->name), std::get<SystemError>(gone.error()).message()});
-        failed.insert((*entry)->name);
-        outcome.any_failed = true;
-      }
-      if (removed == 0) return outcome;
-      auto again = open_directory_at(stream.fd(), ".");
-      if (!again) return outcome;
-      auto relisted = DirectoryStream::open(std::move(*again));
-      if (!relisted) return outcome;
-      stream = std::move(*relisted);
-    }
-  }
-
-  // Lists a kept root, following a link at the root itself.
-  static std::expected<DirectoryStream, SystemError> open_listing(const Path& root) {
-    if (root.find('\0') != Path::npos) return std::unexpected(SystemError(ENOENT));
-    int fd;
-    do {
-      fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return std::unexpected(SystemError::from_errno());
-    return DirectoryStream::open(UniqueFd(fd));
-  }
-
-  static Path join(const Path& root, const char* name) {
-    Path path = root;
-    if (!path.ends_with('/')) path += '/';
-    path += name;
-    return path;
-  }
-
   void credit(const Path& path, std::uint64_t size, std::uint64_t allocated) {
     result_.removed.push_back(path);
     result_.bytesFreed += size;
@@ -276,7 +179,9 @@ class CleanRun {
     emit(progress::PathCleaned{types::to_utf8_lossy(path), size});
   }
 
-  void fail(const Path& path, std::string message) {
+  void fail(const Path& path, const CleanError& error) {
+    if (error.kind() == CleanError::Kind::Cancelled) cancelled_ = true;
+    std::string message = error.message(path);
     emit(progress::PathFailed{types::to_utf8_lossy(path), message});
     result_.errors.push_back({path, std::move(message)});
   }

@@ -20,15 +20,6 @@ bool is_dot_or_dot_dot(const char* name) {
 
 }  // namespace
 
-std::expected<UniqueFd, SystemError> open_directory_at(int dir_fd, const char* name) {
-  int fd;
-  do {
-    fd = ::openat(dir_fd, name, O_RDONLY | O_NOFOLLOW | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return std::unexpected(SystemError::from_errno());
-  return UniqueFd(fd);
-}
-
 #if SORVIK_HAS_GETDENTS64
 
 namespace {
@@ -41,25 +32,6 @@ constexpr std::size_t kBufferSize = 32 * 1024;
 constexpr std::size_t kLargestRecord = offsetof(struct dirent64, d_name) + 256 + 8;
 
 }  // namespace
-
-DirectoryStream::DirectoryStream(DirectoryStream&& other) noexcept
-    : fd_(std::move(other.fd_)),
-      buffer_(std::move(other.buffer_)),
-      position_(other.position_),
-      filled_(other.filled_),
-      exhausted_(other.exhausted_),
-      short_read_(other.short_read_) {}
-
-DirectoryStream& DirectoryStream::operator=(DirectoryStream&& other) noexcept {
-  if (this == &other) return *this;
-  fd_ = std::move(other.fd_);
-  buffer_ = std::move(other.buffer_);
-  position_ = other.position_;
-  filled_ = other.filled_;
-  exhausted_ = other.exhausted_;
-  short_read_ = other.short_read_;
-  return *this;
-}
 
 std::expected<DirectoryStream, SystemError> DirectoryStream::open(UniqueFd directory) {
   DirectoryStream stream;
@@ -74,8 +46,6 @@ DirectoryStream DirectoryStream::handle_only(UniqueFd directory) {
   stream.exhausted_ = true;
   return stream;
 }
-
-bool DirectoryStream::is_open() const { return fd_.valid(); }
 
 int DirectoryStream::fd() const { return fd_.get(); }
 
@@ -124,23 +94,12 @@ void DirectoryStream::close() {
 
 #else
 
-DirectoryStream::DirectoryStream(DirectoryStream&& other) noexcept
-    : dir_(std::exchange(other.dir_, nullptr)), bare_(std::move(other.bare_)) {}
-
-DirectoryStream& DirectoryStream::operator=(DirectoryStream&& other) noexcept {
-  if (this == &other) return *this;
-  close();
-  dir_ = std::exchange(other.dir_, nullptr);
-  bare_ = std::move(other.bare_);
-  return *this;
-}
-
 std::expected<DirectoryStream, SystemError> DirectoryStream::open(UniqueFd directory) {
   DIR* dir = ::fdopendir(directory.get());
   if (dir == nullptr) return std::unexpected(SystemError::from_errno());
   (void)directory.release();  // the DIR owns it now and closedir closes it
   DirectoryStream stream;
-  stream.dir_ = dir;
+  stream.dir_.reset(dir);
   return stream;
 }
 
@@ -150,9 +109,7 @@ DirectoryStream DirectoryStream::handle_only(UniqueFd directory) {
   return stream;
 }
 
-bool DirectoryStream::is_open() const { return dir_ != nullptr || bare_.valid(); }
-
-int DirectoryStream::fd() const { return dir_ != nullptr ? ::dirfd(dir_) : bare_.get(); }
+int DirectoryStream::fd() const { return dir_ ? ::dirfd(dir_.get()) : bare_.get(); }
 
 bool DirectoryStream::ended_short() const { return false; }
 
@@ -160,7 +117,7 @@ std::expected<std::optional<DirectoryEntry>, SystemError> DirectoryStream::next(
   if (dir_ == nullptr) return std::nullopt;
   for (;;) {
     errno = 0;
-    const struct dirent* entry = ::readdir(dir_);
+    const struct dirent* entry = ::readdir(dir_.get());
     if (entry == nullptr) {
       if (errno != 0) return std::unexpected(SystemError::from_errno());
       return std::nullopt;
@@ -170,7 +127,7 @@ std::expected<std::optional<DirectoryEntry>, SystemError> DirectoryStream::next(
 }
 
 void DirectoryStream::close() {
-  if (dir_ != nullptr) ::closedir(std::exchange(dir_, nullptr));
+  dir_.reset();
   bare_.reset();
 }
 

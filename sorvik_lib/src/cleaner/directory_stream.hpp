@@ -26,11 +26,8 @@ struct DirectoryEntry {
 class DirectoryStream {
  public:
   DirectoryStream() = default;
-  DirectoryStream(DirectoryStream&& other) noexcept;
-  DirectoryStream& operator=(DirectoryStream&& other) noexcept;
-  DirectoryStream(const DirectoryStream&) = delete;
-  DirectoryStream& operator=(const DirectoryStream&) = delete;
-  ~DirectoryStream() { close(); }
+  DirectoryStream(DirectoryStream&&) noexcept = default;
+  DirectoryStream& operator=(DirectoryStream&&) noexcept = default;
 
   // Takes `directory` over for listing; on failure the handle is closed.
   [[nodiscard]] static std::expected<DirectoryStream, sys::SystemError> open(
@@ -39,7 +36,6 @@ class DirectoryStream {
   // Holds `directory` for *at() calls only: its listing reads as already exhausted.
   [[nodiscard]] static DirectoryStream handle_only(sys::UniqueFd directory);
 
-  [[nodiscard]] bool is_open() const;
   [[nodiscard]] int fd() const;
 
   // The next entry, or nullopt once the listing is exhausted.
@@ -62,13 +58,12 @@ class DirectoryStream {
   bool exhausted_ = false;
   bool short_read_ = false;
 #else
-  DIR* dir_ = nullptr;
+  struct CloseDir {
+    void operator()(DIR* dir) const { ::closedir(dir); }  // and the handle it owns
+  };
+  std::unique_ptr<DIR, CloseDir> dir_;
   sys::UniqueFd bare_;  // a handle_only stream's handle
 #endif
 };
-
-// openat(dir_fd, name) as a directory, never following a final symbolic link, retried on EINTR.
-[[nodiscard]] std::expected<sys::UniqueFd, sys::SystemError> open_directory_at(int dir_fd,
-                                                                               const char* name);
 
 }  // namespace sorvik_lib::cleaner

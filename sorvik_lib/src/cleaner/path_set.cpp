@@ -13,7 +13,7 @@ class ComponentCursor {
  public:
   explicit ComponentCursor(std::string_view path) : rest_(path) {}
 
-  std::optional<std::string_view> next() {
+  [[nodiscard]] std::optional<std::string_view> next() {
     if (at_start_) {
       at_start_ = false;
       if (rest_.starts_with('/')) {
@@ -50,6 +50,16 @@ bool same_components(std::string_view left, std::string_view right) {
     if (left_component != right_component) return false;
     if (!left_component) return true;
   }
+}
+
+types::Path spelled_by_components(std::string_view path) {
+  ComponentCursor cursor(path);
+  types::Path spelled;
+  while (const auto component = cursor.next()) {
+    if (!spelled.empty() && !spelled.ends_with('/')) spelled += '/';
+    spelled += *component;
+  }
+  return spelled;
 }
 
 std::size_t hash_components(std::string_view path) {

@@ -1,41 +1,17 @@
 // The dry run's record of what it has taken, by resolved location and by spelling.
 #include "preview_ledger.hpp"
 
-#include <cstdlib>
-#include <memory>
 #include <string_view>
 
+#include "sorvik_lib/cleaner/path_set.hpp"
 #include "sorvik_lib/cleaner/tree.hpp"
+#include "sorvik_lib/sys/path_calls.hpp"
 
 namespace sorvik_lib::cleaner {
 
 using types::Path;
 
 namespace {
-
-std::optional<Path> resolve(const Path& path) {
-  if (path.find('\0') != Path::npos) return std::nullopt;
-  const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
-                                                             &std::free);
-  if (!resolved) return std::nullopt;
-  return Path(resolved.get());
-}
-
-// The path with repeated separators, "." components and a trailing separator dropped.
-Path tidy(std::string_view path) {
-  Path tidied;
-  std::size_t at = 0;
-  while (at < path.size()) {
-    const std::size_t end = std::min(path.find('/', at), path.size());
-    const std::string_view component = path.substr(at, end - at);
-    at = end + 1;
-    if (component.empty() || component == ".") continue;
-    tidied += '/';
-    tidied += component;
-  }
-  if (!path.starts_with('/') && !tidied.empty()) tidied.erase(0, 1);
-  return tidied.empty() && path.starts_with('/') ? Path("/") : tidied;
-}
 
 // Calls `visit` with each strict ancestor of the absolute `path`, "/" included.
 template <class Visit>
@@ -50,12 +26,12 @@ bool any_ancestor(std::string_view path, Visit visit) {
 }  // namespace
 
 std::optional<PathPlace> PreviewLedger::place_of(const Path& path) {
-  auto target = resolve(path);
+  auto target = sys::resolve_path(path);
   if (!target) return std::nullopt;
   const Path entry = entry_path(path);
   const auto separator = entry.rfind('/');
   if (separator == Path::npos || separator + 1 == entry.size()) return PathPlace{*target, *target};
-  auto parent = resolve(separator == 0 ? Path("/") : entry.substr(0, separator));
+  auto parent = sys::resolve_path(separator == 0 ? Path("/") : entry.substr(0, separator));
   if (!parent) return std::nullopt;
   if (!parent->ends_with('/')) *parent += '/';
   return PathPlace{*parent + entry.substr(separator + 1), *target};
@@ -67,8 +43,9 @@ bool PreviewLedger::is_gone(const Path& path, const PathPlace& place) const {
     return removed_.contains(ancestor) || emptied_.contains(ancestor);
   };
   if (any_ancestor(place.entry, taken) || any_ancestor(place.target, taken)) return true;
-  return any_ancestor(
-      tidy(path), [this](const Path& ancestor) { return removed_spellings_.contains(ancestor); });
+  return any_ancestor(spelled_by_components(path), [this](const Path& ancestor) {
+    return removed_spellings_.contains(ancestor);
+  });
 }
 
 bool PreviewLedger::was_emptied(const PathPlace& place) const {
@@ -90,7 +67,7 @@ PreviewCredit PreviewLedger::credited_inside(const PathPlace& place) const {
 
 void PreviewLedger::record_removed(const Path& path, const PathPlace& place, PreviewCredit credit) {
   removed_.emplace(place.entry, credit);
-  removed_spellings_.insert(tidy(path));
+  removed_spellings_.insert(spelled_by_components(path));
 }
 
 void PreviewLedger::record_emptied(const PathPlace& place, PreviewCredit credit) {

@@ -1,8 +1,15 @@
+// Measuring and removing one path, and the walks below it: links, deep trees, few descriptors.
 #include "sorvik_lib/cleaner/tree.hpp"
 
 #include <sys/resource.h>
 
+#include <fstream>
+#include <sstream>
+#include <utility>
+
 #include "cleaner_test_support.hpp"
+#include "progress_reporter.hpp"
+#include "sorvik_lib/sys/path_calls.hpp"
 #include "tree_walk.hpp"
 
 namespace sorvik_lib::cleaner {
@@ -14,6 +21,13 @@ using testing::make_dir;
 using testing::make_file;
 using testing::make_link;
 using testing::TempDir;
+
+std::string read_text(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
 
 TEST(TreeSize, SumsApparentLengthsOfRegularFilesOnly) {
   TempDir dir;
@@ -84,8 +98,8 @@ TEST(RemoveTree, AFileIsNotATree) {
   make_file(dir / "f", 1);
   const auto removed = remove_tree(dir / "f");
   ASSERT_FALSE(removed);
-  EXPECT_EQ(removed.error().message(), "Not a directory (os error 20)");
-  EXPECT_EQ(remove_tree(dir / "missing").error().message(),
+  EXPECT_EQ(removed.error().message(dir / "f"), "Not a directory (os error 20)");
+  EXPECT_EQ(remove_tree(dir / "missing").error().message(dir / "missing"),
             "No such file or directory (os error 2)");
 }
 
@@ -245,6 +259,40 @@ TEST(ReopenParent, RefusesADirectoryMovedElsewhere) {
   const auto reopened = reopen_parent(b.get(), a);
   ASSERT_FALSE(reopened);
   EXPECT_EQ(reopened.error().number(), ESTALE);
+}
+
+// A subtree above the evicted handles moved out of the tree while a removal works at the bottom:
+// coming back up, ".." of the moved directory leads outside, so the walk stops there with ESTALE
+// and removes nothing more, neither the moved directory nor anything beside it.
+TEST(TreeWalk, ASubtreeMovedAwayAboveEvictedHandlesStopsTheRemovalWithEstale) {
+  TempDir dir;
+  std::string bottom = dir / "top";
+  for (std::size_t depth = 0; depth < kMaxOpenDirectories + 8; ++depth) bottom += "/d";
+  make_dir(bottom);
+  for (int i = 0; i < 300; ++i) make_file(bottom + "/f" + std::to_string(i), 1);
+  // Beside where the subtree goes, what a walk led outside would take for its own next steps.
+  make_dir(dir / "outside/d");
+  make_file(dir / "outside/witness", 5);
+  bool moved = false;
+  // Told every 256 entries removed: by then the walk is at the bottom and top/d/d is evicted.
+  const TreeProgressCallback move_away = [&](const TreeProgress&) {
+    if (!std::exchange(moved, true))
+      std::filesystem::rename(dir / "top/d/d", dir / "outside/moved");
+  };
+  TreeProgressReporter reporter(move_away, std::chrono::milliseconds(0), TreeProgress{});
+  WalkControls controls;
+  controls.progress = &reporter;
+  const sys::UniqueFd parent(::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  auto top = sys::open_directory_at(parent.get(), "top");
+  ASSERT_TRUE(top);
+  const auto removed = remove_directory_at(parent.get(), "top", std::move(*top), controls);
+  ASSERT_TRUE(moved);
+  ASSERT_FALSE(removed);
+  EXPECT_EQ(removed.error().number(), ESTALE);
+  EXPECT_EQ(read_text(dir / "outside/witness"), std::string(5, '\0'));
+  EXPECT_TRUE(exists_no_follow(dir / "outside/moved"));
+  EXPECT_TRUE(exists_no_follow(dir / "outside/d"));
+  EXPECT_TRUE(exists_no_follow(dir / "top/d"));
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-// Walking a directory tree through handles, for measuring it and for removing it.
+// Walking a directory tree through handles, for measuring it, removing it and emptying it.
 //
-// The walk. Both passes walk the same way: depth first, in each directory's own listing order, on
+// The walk. Every pass walks the same way: depth first, in each directory's own listing order, on
 // an explicit stack of frames instead of the call stack, so that a tree 20,000 levels deep costs
 // heap and not stack. A frame is one directory being listed: its name in its parent, the stream
 // that lists it through an open handle, and whatever of its listing had to be read ahead. Every
@@ -11,14 +11,20 @@
 // listing's d_type tells directories from the rest, a measure costs one fstatat per regular file,
 // and a removal one unlinkat per entry, with no per-entry fstat, fcntl or path building.
 //
+// The start is a frame like the others, with a parent handle: for a removal the directory that
+// holds it, for an emptying the emptied directory itself, which the caller holds and whose "." the
+// start is. So leaving the start follows the rule of every directory, but that an emptied one
+// stays.
+//
 // The descriptor budget. At most kMaxOpenDirectories frames hold a handle, and they are always the
 // deepest ones, a contiguous run at the top of the stack. Going deeper than the budget allows
 // evicts the shallowest open frame: the rest of its listing is read into memory (so a measure
 // never counts an entry twice and a removal never loses its place), the device and inode of its
 // directory are recorded, and its handle is closed. When the walk comes back up to an evicted
-// frame, it reopens that directory as ".." of the child it is leaving. Should the process run out
-// of descriptors anyway (a low RLIMIT_NOFILE, or many held by the caller), the walk evicts further
-// and retries, down to the single handle it is working in.
+// frame, it reopens that directory as ".." of the child it is leaving (the start of an emptying
+// as "." of the handle the caller holds). Should the process run out of descriptors anyway (a low
+// RLIMIT_NOFILE, or many held by the caller), the walk evicts further and retries, down to the
+// single handle it is working in.
 //
 // Why a swapped directory cannot lead the walk outside the tree. Going down, each step opens a
 // name relative to a handle the walk holds, without following links, so what it enters is a real
@@ -43,19 +49,26 @@
 //
 // Listings that miss entries. Some filesystems (APFS, HFS+) reorder a directory while entries are
 // deleted from it, so one pass over its listing can miss entries and the final rmdir finds it not
-// empty. The removal then lists it again, through its parent's handle as any descent, and goes on
-// while a pass removes something; a pass that removes nothing ends it with the error.
+// empty. Leaving a directory then lists it again, through its parent's handle as any descent, and
+// goes on while a pass removes something; a pass that removes nothing ends it with the error (or,
+// for the start of an emptying, as done).
+//
+// In a directory that is emptied, an entry that cannot go fails alone: the walk comes back up to
+// the start, tells the caller and goes on with the next entry, never trying that one again.
 #include "tree_walk.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "directory_stream.hpp"
+#include "sorvik_lib/sys/path_calls.hpp"
 
 namespace sorvik_lib::cleaner {
 
@@ -67,19 +80,26 @@ namespace {
 // What a visitor asks of the walk after seeing an entry.
 enum class Step { Next, Descend };
 
+// What becomes of the directory a walk starts in once everything below it is done.
+enum class Start { Measured, Removed, Emptied };
+
 struct PendingEntry {
   std::string name;
   unsigned char type;
 };
 
 struct Frame {
-  std::string name;  // in the parent directory; empty for the start
+  std::string name;  // in the parent directory
   DirectoryStream stream;
   std::vector<PendingEntry> pending;  // read ahead when the frame was evicted
   std::size_t next_pending = 0;
   std::optional<DirectoryIdentity> identity;  // read when it was opened or evicted
   std::uint64_t removed_before = 0;           // the visitor's count when its listing began
 };
+
+[[nodiscard]] std::unexpected<CleanError> failed(const SystemError& error) {
+  return std::unexpected(CleanError::system(error));
+}
 
 // Walks below a start directory, handing each entry to `Visitor`:
 //   on_entry(dir_fd, entry) -> Step or error: look at an entry of the directory `dir_fd`;
@@ -88,46 +108,57 @@ struct Frame {
 //   removed(): how many entries it has removed so far;
 //   kToleratesErrors: a listing that cannot be read ends that directory instead of the walk;
 //   kRemoves: it removes what it sees, so a directory may be removed as soon as it is empty.
-// Any error a visitor returns ends the walk with that error.
+// Any error a visitor returns ends the walk with that error, but for an entry of the start of an
+// emptying, which fails alone.
 template <class Visitor>
 class TreeWalk {
  public:
-  TreeWalk(Visitor& visitor, const WalkControls& controls)
-      : visitor_(visitor), controls_(controls) {}
+  TreeWalk(Visitor& visitor, const WalkControls& controls, Start start, int start_parent,
+           const EntryFailed* on_entry_failed = nullptr)
+      : visitor_(visitor),
+        controls_(controls),
+        start_(start),
+        start_parent_(start_parent),
+        on_entry_failed_(on_entry_failed) {}
 
-  std::expected<void, WalkStop> run(UniqueFd start) {
-    std::optional<DirectoryIdentity> identity;
-    if (controls_.watches_directories()) {
-      auto checked = check_directory(start.get());
-      if (!checked) return std::unexpected(checked.error());
-      identity = *checked;
-    }
-    auto stream = DirectoryStream::open(std::move(start));
-    if (!stream) return std::unexpected(stream.error());
-    frames_.push_back(Frame{{}, std::move(*stream), {}, 0, identity, visitor_.removed()});
+  // Walks below `start`, opened already as `name` of the start's parent.
+  [[nodiscard]] std::expected<void, CleanError> run(const char* name, UniqueFd start) {
+    if (auto entered = enter(name, std::move(start)); !entered) return entered;
     while (!frames_.empty()) {
-      if constexpr (Visitor::kRemoves) {
-        if (remove_if_already_empty()) continue;
-      }
-      auto entry = next_entry(frames_.back());
-      if (!entry) return std::unexpected(entry.error());
-      if (!*entry) {
-        if (auto left = leave(); !left) return left;
-        continue;
-      }
-      // The entry at hand is finished before a cancel is seen, never halfway.
-      if (controls_.cancelled()) return std::unexpected(WalkCancelled{});
-      auto step = visitor_.on_entry(frames_.back().stream.fd(), **entry);
-      if (!step) return std::unexpected(step.error());
-      if (*step == Step::Descend) {
-        if (auto entered = descend((*entry)->name); !entered) return entered;
-      }
+      auto stepped = step();
+      if (stepped) continue;
+      if (!fails_alone(stepped.error())) return stepped;
+      if (auto set_aside = set_aside_entry(stepped.error()); !set_aside) return set_aside;
     }
     return {};
   }
 
  private:
-  std::expected<std::optional<DirectoryEntry>, SystemError> next_entry(Frame& frame) {
+  // One entry of the deepest directory, or leaving that directory once its listing is done.
+  [[nodiscard]] std::expected<void, CleanError> step() {
+    if constexpr (Visitor::kRemoves) {
+      if (remove_if_already_empty()) return {};
+    }
+    const bool in_start = frames_.size() == 1;
+    if (in_start) at_hand_.clear();
+    auto entry = next_entry(frames_.back());
+    if (!entry) return failed(entry.error());
+    if (!*entry) return leave();
+    const DirectoryEntry found = **entry;
+    if (in_start && start_ == Start::Emptied) {
+      if (set_aside_.contains(found.name)) return {};
+      at_hand_ = found.name;
+    }
+    // The entry at hand is finished before a cancel is seen, never halfway.
+    if (controls_.cancelled()) return std::unexpected(CleanError::cancelled());
+    const int dir_fd = frames_.back().stream.fd();
+    auto next = visitor_.on_entry(dir_fd, found);
+    if (!next) return failed(next.error());
+    if (*next == Step::Descend) return descend(dir_fd, found.name);
+    return {};
+  }
+
+  [[nodiscard]] std::expected<std::optional<DirectoryEntry>, SystemError> next_entry(Frame& frame) {
     if (frame.next_pending < frame.pending.size()) {
       const PendingEntry& pending = frame.pending[frame.next_pending++];
       return DirectoryEntry{pending.name.c_str(), pending.type};
@@ -156,73 +187,110 @@ class TreeWalk {
   static bool is_deleted(const SystemError& error) { return error.number() == ENOENT; }
 
   // The identity of a directory about to be listed, unless it is one no walk may enter.
-  std::expected<DirectoryIdentity, WalkStop> check_directory(int fd) const {
+  [[nodiscard]] std::expected<DirectoryIdentity, CleanError> check_directory(int fd) const {
     auto identity = identity_of(fd);
-    if (!identity) return std::unexpected(identity.error());
-    if (controls_.is_forbidden(*identity)) return std::unexpected(ForbiddenDirectoryFound{});
+    if (!identity) return failed(identity.error());
+    if (controls_.is_forbidden(*identity)) return std::unexpected(CleanError::forbidden());
     return *identity;
   }
 
-  std::expected<void, WalkStop> descend(const char* name) {
+  // Opens the directory `name` of `dir_fd` and enters it, first giving handles back when the
+  // budget, or the process, has none to spare.
+  [[nodiscard]] std::expected<void, CleanError> descend(int dir_fd, const char* name) {
     while (frames_.size() - first_open_ >= kMaxOpenDirectories) {
-      if (auto evicted = evict_shallowest(); !evicted) return std::unexpected(evicted.error());
+      if (auto evicted = evict_shallowest(); !evicted) return failed(evicted.error());
     }
-    const int dir_fd = frames_.back().stream.fd();
-    auto directory = open_directory_at(dir_fd, name);
+    auto directory = sys::open_directory_at(dir_fd, name);
     while (!directory && is_descriptor_shortage(directory.error().number()) &&
            first_open_ + 1 < frames_.size()) {
-      if (auto evicted = evict_shallowest(); !evicted) return std::unexpected(evicted.error());
-      directory = open_directory_at(dir_fd, name);
+      if (auto evicted = evict_shallowest(); !evicted) return failed(evicted.error());
+      directory = sys::open_directory_at(dir_fd, name);
     }
-    if (!directory) return forward(visitor_.on_open_failed(dir_fd, name, directory.error()));
+    if (!directory) {
+      if (auto handled = visitor_.on_open_failed(dir_fd, name, directory.error()); !handled) {
+        return failed(handled.error());
+      }
+      return {};
+    }
+    return enter(name, std::move(*directory));
+  }
+
+  // Makes the directory `name`, just opened, the deepest frame, unless no walk may enter it.
+  [[nodiscard]] std::expected<void, CleanError> enter(const char* name, UniqueFd directory) {
     std::optional<DirectoryIdentity> identity;
     if (controls_.watches_directories()) {
-      auto checked = check_directory(directory->get());
+      auto checked = check_directory(directory.get());
       if (!checked) {
-        const bool skipped = controls_.skip_forbidden &&
-                             std::holds_alternative<ForbiddenDirectoryFound>(checked.error());
+        const bool skipped =
+            controls_.skip_forbidden && checked.error().kind() == CleanError::Kind::Forbidden;
         if (skipped) return {};
         return std::unexpected(checked.error());
       }
       identity = *checked;
     }
-    auto stream = DirectoryStream::open(std::move(*directory));
-    if (!stream) return forward(visitor_.on_open_failed(dir_fd, name, stream.error()));
+    auto stream = DirectoryStream::open(std::move(directory));
+    if (!stream) return failed(stream.error());
     frames_.push_back(Frame{name, std::move(*stream), {}, 0, identity, visitor_.removed()});
     return {};
   }
 
-  std::expected<void, WalkStop> leave() {
-    if (frames_.size() == 1) {
-      frames_.pop_back();
-      return {};
-    }
-    const std::size_t parent = frames_.size() - 2;
-    if (parent < first_open_) {
-      // An evicted frame always had its identity read.
-      auto reopened = reopen_parent(frames_.back().stream.fd(), *frames_[parent].identity);
-      if (!reopened) return std::unexpected(reopened.error());
+  // Pops the deepest frame, its parent's handle open first: an evicted parent is reopened.
+  [[nodiscard]] std::expected<Frame, CleanError> ascend() {
+    if (frames_.size() >= 2 && frames_.size() - 2 < first_open_) {
+      const std::size_t parent = frames_.size() - 2;
+      auto reopened = reopen(parent);
+      if (!reopened) return failed(reopened.error());
       frames_[parent].stream = DirectoryStream::handle_only(std::move(*reopened));
       first_open_ = parent;
     }
-    const std::string name = std::move(frames_.back().name);
-    const std::uint64_t removed_before = frames_.back().removed_before;
-    frames_.pop_back();  // closes the child's handle before its directory is removed
-    auto left = visitor_.on_leave(frames_.back().stream.fd(), name.c_str());
-    // A listing that missed entries: list the directory again while a pass gets somewhere.
-    if (!left && left.error().number() == ENOTEMPTY && visitor_.removed() > removed_before) {
-      return descend(name.c_str());
-    }
-    return forward(std::move(left));
+    Frame left = std::move(frames_.back());
+    frames_.pop_back();
+    left.stream.close();  // before its directory is removed
+    return left;
   }
 
-  static std::expected<void, WalkStop> forward(std::expected<void, SystemError> outcome) {
-    if (!outcome) return std::unexpected(outcome.error());
+  // The evicted frame `index` opened again: the start of an emptying through the handle the
+  // caller holds, any other through ".." of its child, and only if it is still what it was.
+  [[nodiscard]] std::expected<UniqueFd, SystemError> reopen(std::size_t index) const {
+    if (index == 0 && start_ == Start::Emptied) return sys::open_directory_at(start_parent_, ".");
+    // An evicted frame always had its identity read.
+    return reopen_parent(frames_[index + 1].stream.fd(), *frames_[index].identity);
+  }
+
+  [[nodiscard]] std::expected<void, CleanError> leave() {
+    auto left = ascend();
+    if (!left) return std::unexpected(left.error());
+    const int parent_fd = frames_.empty() ? start_parent_ : frames_.back().stream.fd();
+    const bool stays = frames_.empty() && start_ == Start::Emptied;
+    const auto gone = stays ? std::unexpected(SystemError(ENOTEMPTY))
+                            : visitor_.on_leave(parent_fd, left->name.c_str());
+    if (gone) return {};
+    // A listing that missed entries: list the directory again while a pass removes something.
+    if (gone.error().number() == ENOTEMPTY && visitor_.removed() > left->removed_before) {
+      return descend(parent_fd, left->name.c_str());
+    }
+    if (stays) return {};
+    return failed(gone.error());
+  }
+
+  // An entry of the start of an emptying fails alone, for the system's reasons alone.
+  [[nodiscard]] bool fails_alone(const CleanError& error) const {
+    return start_ == Start::Emptied && !at_hand_.empty() &&
+           error.kind() == CleanError::Kind::System;
+  }
+
+  // Comes back up to the start, tells of the entry at hand and goes on with the next one.
+  [[nodiscard]] std::expected<void, CleanError> set_aside_entry(const CleanError& error) {
+    while (frames_.size() > 1) {
+      if (auto up = ascend(); !up) return std::unexpected(up.error());
+    }
+    (*on_entry_failed_)(at_hand_.c_str(), error);
+    set_aside_.insert(std::exchange(at_hand_, {}));
     return {};
   }
 
   // Closes the handle of the shallowest open frame, never the one the walk is working in.
-  std::expected<void, SystemError> evict_shallowest() {
+  [[nodiscard]] std::expected<void, SystemError> evict_shallowest() {
     Frame& frame = frames_[first_open_];
     if (frame.next_pending == frame.pending.size()) {
       frame.pending.clear();
@@ -251,8 +319,13 @@ class TreeWalk {
 
   Visitor& visitor_;
   const WalkControls& controls_;
+  const Start start_;
+  const int start_parent_;  // the start's parent handle; none (-1) for a measure
+  const EntryFailed* const on_entry_failed_;
   std::vector<Frame> frames_;
-  std::size_t first_open_ = 0;  // frames from here to the top hold a handle
+  std::size_t first_open_ = 0;       // frames from here to the top hold a handle
+  std::string at_hand_;              // the entry of the start being walked, in an emptying
+  std::set<std::string> set_aside_;  // entries of the start that could not go
 };
 
 class MeasureVisitor {
@@ -262,7 +335,7 @@ class MeasureVisitor {
 
   explicit MeasureVisitor(const WalkControls& controls) : controls_(controls) {}
 
-  std::expected<Step, SystemError> on_entry(int dir_fd, const DirectoryEntry& entry) {
+  [[nodiscard]] std::expected<Step, SystemError> on_entry(int dir_fd, const DirectoryEntry& entry) {
     ++measure_.entries;
     if (controls_.progress != nullptr) controls_.progress->count_entry();
     if (entry.type == DT_DIR) return Step::Descend;
@@ -279,15 +352,16 @@ class MeasureVisitor {
     return entry.type == DT_UNKNOWN && S_ISDIR(status.st_mode) ? Step::Descend : Step::Next;
   }
 
-  std::expected<void, SystemError> on_open_failed(int, const char*, const SystemError&) {
+  [[nodiscard]] std::expected<void, SystemError> on_open_failed(int, const char*,
+                                                                const SystemError&) {
     return {};
   }
 
-  std::expected<void, SystemError> on_leave(int, const char*) { return {}; }
+  [[nodiscard]] std::expected<void, SystemError> on_leave(int, const char*) { return {}; }
 
   [[nodiscard]] static std::uint64_t removed() { return 0; }
 
-  TreeMeasure& measure() { return measure_; }
+  [[nodiscard]] const TreeMeasure& measure() const { return measure_; }
 
  private:
   const WalkControls& controls_;
@@ -301,7 +375,7 @@ class RemovalVisitor {
 
   explicit RemovalVisitor(const WalkControls& controls) : controls_(controls) {}
 
-  std::expected<Step, SystemError> on_entry(int dir_fd, const DirectoryEntry& entry) {
+  [[nodiscard]] std::expected<Step, SystemError> on_entry(int dir_fd, const DirectoryEntry& entry) {
     if (entry.type == DT_DIR || entry.type == DT_UNKNOWN) return Step::Descend;
     if (auto removed = unlink_counted(dir_fd, entry.name, 0); !removed) {
       return std::unexpected(removed.error());
@@ -311,22 +385,24 @@ class RemovalVisitor {
 
   // A name listed as a directory (or of unknown type) that does not open as one is a link or a
   // file, or was swapped for one meanwhile: it goes as such.
-  std::expected<void, SystemError> on_open_failed(int dir_fd, const char* name,
-                                                  const SystemError& error) {
+  [[nodiscard]] std::expected<void, SystemError> on_open_failed(int dir_fd, const char* name,
+                                                                const SystemError& error) {
     const int number = error.number();
     if (number == ENOENT) return {};
     if (number == ENOTDIR || number == ELOOP) return unlink_counted(dir_fd, name, 0);
     return std::unexpected(error);
   }
 
-  std::expected<void, SystemError> on_leave(int dir_fd, const char* name) {
+  [[nodiscard]] std::expected<void, SystemError> on_leave(int dir_fd, const char* name) {
     return unlink_counted(dir_fd, name, AT_REMOVEDIR);
   }
 
   [[nodiscard]] std::uint64_t removed() const { return removed_; }
 
+ private:
   // unlinkat that counts what went; a vanished entry is not an error.
-  std::expected<void, SystemError> unlink_counted(int dir_fd, const char* name, int flags) {
+  [[nodiscard]] std::expected<void, SystemError> unlink_counted(int dir_fd, const char* name,
+                                                                int flags) {
     if (::unlinkat(dir_fd, name, flags) == 0) {
       ++removed_;
       if (controls_.progress != nullptr) controls_.progress->count_entry();
@@ -336,88 +412,47 @@ class RemovalVisitor {
     return std::unexpected(SystemError::from_errno());
   }
 
- private:
   const WalkControls& controls_;
   std::uint64_t removed_ = 0;
 };
 
 }  // namespace
 
-void count_regular_file(const struct stat& status, const WalkControls& controls,
-                        TreeMeasure& measure) {
-  measure.bytes += static_cast<std::uint64_t>(status.st_size);
-  // A file of several links occupies its blocks once, whichever name is counted first; by the
-  // time a later name is met the others may be gone, so it is looked up whatever its link count.
-  if (IdentitySet* linked = controls.linked_files) {
-    const FileIdentity identity{status.st_dev, status.st_ino};
-    if (status.st_nlink > 1 ? !linked->insert(identity).second
-                            : !linked->empty() && linked->contains(identity)) {
-      return;
-    }
-  }
-  measure.allocated += static_cast<std::uint64_t>(status.st_blocks) * 512;
-}
-
 TreeMeasure measure_directory(UniqueFd directory, const WalkControls& controls) {
   MeasureVisitor visitor(controls);
-  // A walk cut short by a read error (a parent that cannot be verified) still counted what it saw.
-  auto walked = TreeWalk<MeasureVisitor>(visitor, controls).run(std::move(directory));
+  auto walked = TreeWalk<MeasureVisitor>(visitor, controls, Start::Measured, -1)
+                    .run("", std::move(directory));
   TreeMeasure measure = visitor.measure();
-  if (!walked && !std::holds_alternative<SystemError>(walked.error()))
-    measure.stop = walked.error();
+  // A walk cut short by a read error (a parent that cannot be verified) still counted what it saw.
+  if (!walked && walked.error().kind() != CleanError::Kind::System) measure.stop = walked.error();
   return measure;
 }
 
-std::expected<std::uint64_t, WalkStop> empty_directory(UniqueFd directory,
-                                                       const WalkControls& controls) {
+std::expected<void, CleanError> remove_directory_at(int parent_fd, const char* name,
+                                                    UniqueFd directory,
+                                                    const WalkControls& controls) {
   RemovalVisitor visitor(controls);
-  auto walked = TreeWalk<RemovalVisitor>(visitor, controls).run(std::move(directory));
-  if (!walked) return std::unexpected(walked.error());
-  return visitor.removed();
+  return TreeWalk<RemovalVisitor>(visitor, controls, Start::Removed, parent_fd)
+      .run(name, std::move(directory));
 }
 
-std::expected<std::uint64_t, WalkStop> remove_directory_at(int parent_fd, const char* name,
-                                                           UniqueFd directory,
-                                                           const WalkControls& controls) {
-  RemovalVisitor top(controls);
-  std::uint64_t removed = 0;
-  for (;;) {
-    auto emptied = empty_directory(std::move(directory), controls);
-    if (!emptied) return std::unexpected(emptied.error());
-    removed += *emptied;
-    auto gone = top.on_leave(parent_fd, name);
-    if (gone) return removed + top.removed();
-    // A listing that missed entries: list the directory again while a pass gets somewhere.
-    if (gone.error().number() != ENOTEMPTY || *emptied == 0) return std::unexpected(gone.error());
-    auto reopened = open_directory_at(parent_fd, name);
-    if (!reopened) {
-      if (auto handled = top.on_open_failed(parent_fd, name, reopened.error()); !handled) {
-        return std::unexpected(handled.error());
-      }
-      return removed + top.removed();
-    }
-    directory = std::move(*reopened);
+std::expected<void, CleanError> empty_directory(int directory_fd, const WalkControls& controls,
+                                                const EntryFailed& on_entry_failed) {
+  auto start = sys::open_directory_at(directory_fd, ".");
+  if (!start) {
+    on_entry_failed(nullptr, CleanError::system(start.error()));
+    return {};
   }
-}
-
-std::expected<std::uint64_t, WalkStop> remove_entry_at(int dir_fd, const char* name,
-                                                       unsigned char type,
-                                                       const WalkControls& controls) {
   RemovalVisitor visitor(controls);
-  if (type != DT_DIR && type != DT_UNKNOWN) {
-    if (auto unlinked = visitor.unlink_counted(dir_fd, name, 0); !unlinked) {
-      return std::unexpected(unlinked.error());
-    }
-    return visitor.removed();
+  auto emptied =
+      TreeWalk<RemovalVisitor>(visitor, controls, Start::Emptied, directory_fd, &on_entry_failed)
+          .run(".", std::move(*start));
+  // The directory's own listing, or the way back to it, failed: entries may be left behind.
+  if (!emptied && emptied.error().kind() == CleanError::Kind::System) {
+    on_entry_failed(nullptr, emptied.error());
+    return {};
   }
-  auto directory = open_directory_at(dir_fd, name);
-  if (!directory) {
-    if (auto handled = visitor.on_open_failed(dir_fd, name, directory.error()); !handled) {
-      return std::unexpected(handled.error());
-    }
-    return visitor.removed();
-  }
-  return remove_directory_at(dir_fd, name, std::move(*directory), controls);
+  return emptied;
 }
 
 std::expected<FileIdentity, SystemError> identity_of(int fd) {
@@ -428,7 +463,7 @@ std::expected<FileIdentity, SystemError> identity_of(int fd) {
 
 std::expected<UniqueFd, SystemError> reopen_parent(int child_fd,
                                                    const DirectoryIdentity& expected) {
-  auto parent = open_directory_at(child_fd, "..");
+  auto parent = sys::open_directory_at(child_fd, "..");
   if (!parent) return parent;
   auto identity = identity_of(parent->get());
   if (!identity) return std::unexpected(identity.error());

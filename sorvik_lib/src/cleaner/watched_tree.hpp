@@ -1,26 +1,39 @@
-// Measuring and removing one path under a caller's controls: directories that must never be
-// entered, a cancel flag, the hard-linked files counted so far and progress.
+// Measuring, removing and emptying one path under a caller's controls: directories that must never
+// be entered, a cancel flag, the hard-linked files counted so far and progress. The top of a path
+// is opened once and shown to the guard (when set), whose refusal fails the path with
+// Kind::Refused before anything of it goes; everything below the top goes through handles.
 #pragma once
 
 #include <expected>
-#include <variant>
 
-#include "sorvik_lib/cleaner/tree.hpp"
-#include "tree_walk.hpp"
+#include "sorvik_lib/cleaner/clean_error.hpp"
+#include "sorvik_lib/cleaner/cleaner.hpp"
+#include "sorvik_lib/types/records.hpp"
 #include "walk_controls.hpp"
+#include "walk_results.hpp"
 
 namespace sorvik_lib::cleaner {
-
-// Why a watched removal stopped: the system, the top-entry check, a forbidden directory below the
-// top, or the cancel flag.
-using WatchedRemovalFailure =
-    std::variant<sys::SystemError, RemovalRefused, ForbiddenDirectoryFound, WalkCancelled>;
 
 // tree_size with the whole measure, under `controls`.
 [[nodiscard]] TreeMeasure measure_path(const types::Path& path, const WalkControls& controls);
 
-// remove_path with its check, under `controls`.
-[[nodiscard]] std::expected<void, WatchedRemovalFailure> remove_path_watched(
-    const types::Path& path, const TopEntryCheck& check, const WalkControls& controls);
+// remove_path, with the guard.
+[[nodiscard]] std::expected<void, CleanError> remove_path_watched(const types::Path& path,
+                                                                  const TopEntryGuard& guard,
+                                                                  const WalkControls& controls);
+
+// remove_tree, with the guard.
+[[nodiscard]] std::expected<void, CleanError> remove_tree_watched(const types::Path& path,
+                                                                  const TopEntryGuard& guard,
+                                                                  const WalkControls& controls);
+
+// Empties the directory `path` leads to (a final link followed), which stays, with the guard
+// asked about it first. Each failure inside it is handed to `on_entry_failed`: an entry that
+// cannot go by its name, a listing of the directory that fails part-way with no name. Fails with
+// Kind::System or Kind::Refused before anything goes, and with Kind::Forbidden or Kind::Cancelled
+// on the way.
+[[nodiscard]] std::expected<void, CleanError> empty_path_watched(
+    const types::Path& path, const TopEntryGuard& guard, const WalkControls& controls,
+    const EntryFailed& on_entry_failed);
 
 }  // namespace sorvik_lib::cleaner

@@ -3,10 +3,23 @@
 
 #include <fcntl.h>
 
+#include <cstdlib>
+#include <memory>
+
 namespace sorvik_lib::sys {
 namespace {
 
-bool names_nothing(const std::string& path) { return path.find('\0') != std::string::npos; }
+constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC;
+
+[[nodiscard]] std::expected<UniqueFd, SystemError> open_retried(int dir_fd, const char* name,
+                                                                int flags) {
+  int fd;
+  do {
+    fd = ::openat(dir_fd, name, flags);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return std::unexpected(SystemError::from_errno());
+  return UniqueFd(fd);
+}
 
 }  // namespace
 
@@ -18,6 +31,23 @@ std::expected<struct stat, SystemError> stat_path(const std::string& path, Final
     return std::unexpected(SystemError::from_errno());
   }
   return status;
+}
+
+std::expected<UniqueFd, SystemError> open_directory(const std::string& path) {
+  if (names_nothing(path)) return std::unexpected(SystemError(ENOENT));
+  return open_retried(AT_FDCWD, path.c_str(), kDirectoryFlags);
+}
+
+std::expected<UniqueFd, SystemError> open_directory_at(int dir_fd, const char* name) {
+  return open_retried(dir_fd, name, kDirectoryFlags | O_NOFOLLOW);
+}
+
+std::expected<std::string, SystemError> resolve_path(const std::string& path) {
+  if (names_nothing(path)) return std::unexpected(SystemError(ENOENT));
+  const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
+                                                             &std::free);
+  if (!resolved) return std::unexpected(SystemError::from_errno());
+  return std::string(resolved.get());
 }
 
 }  // namespace sorvik_lib::sys

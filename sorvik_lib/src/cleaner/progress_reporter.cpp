@@ -1,5 +1,5 @@
 // Handing on how far a walk has come, at a bounded rate.
-#include "walk_controls.hpp"
+#include "progress_reporter.hpp"
 
 namespace sorvik_lib::cleaner {
 

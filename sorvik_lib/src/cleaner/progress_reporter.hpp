@@ -1,0 +1,38 @@
+// How far a walk inside one path has come, handed on at a bounded rate.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+
+#include "sorvik_lib/cleaner/clean_progress.hpp"
+
+namespace sorvik_lib::cleaner {
+
+// Counts a walk's entries into a TreeProgress and hands it on at most once per interval. The
+// clock is read only every few hundred entries, so the count costs next to nothing.
+class TreeProgressReporter {
+ public:
+  TreeProgressReporter(const TreeProgressCallback& callback, std::chrono::milliseconds interval,
+                       TreeProgress progress)
+      : callback_(callback), interval_(interval), progress_(std::move(progress)) {}
+
+  void count_entry() {
+    if ((++progress_.entries & 255) == 0) report_if_due();
+  }
+  void add_bytes(std::uint64_t bytes) { progress_.bytes += bytes; }
+
+  // Begins another stage of the same path; the entry count starts again.
+  void start_stage(TreeStage stage, std::uint64_t entries_total, std::uint64_t bytes);
+
+  [[nodiscard]] const TreeProgress& progress() const { return progress_; }
+
+ private:
+  void report_if_due();
+
+  const TreeProgressCallback& callback_;
+  const std::chrono::milliseconds interval_;
+  TreeProgress progress_;
+  std::chrono::steady_clock::time_point last_report_ = std::chrono::steady_clock::now();
+};
+
+}  // namespace sorvik_lib::cleaner
