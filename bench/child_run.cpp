@@ -73,6 +73,7 @@ std::expected<ChildOutcome, SystemError> run_child(const ChildLaunch& launch) {
   argv.push_back(nullptr);
 
   SpawnSetup setup;
+  if (auto ready = setup.ready(); !ready) return std::unexpected(ready.error());
   if (int r = reset_signals(setup.attributes()); r != 0) return std::unexpected(SystemError(r));
   UniqueFd feed_read, feed_write, feed_source;
   if (launch.input_through_pipe) {

@@ -31,10 +31,9 @@ std::string describe_count(const TreeCount& count) {
 
 // One timed run of one contender on a fresh tree. A problem of the harness itself (the tree
 // could not be built or counted) is returned as an error and ends the tree's series.
-std::expected<RunOutcome, std::string> run_once(const Tools& tools, const TreeBenchPlan& plan,
-                                                const Location& location, TreeKind kind,
-                                                const std::string& tree, Contender contender,
-                                                TreeCount& count) {
+[[nodiscard]] std::expected<RunOutcome, std::string> run_once(
+    const Tools& tools, const TreeBenchPlan& plan, const Location& location, TreeKind kind,
+    const std::string& tree, Contender contender, TreeCount& count) {
   const auto planned = build_tree(kind, tree, location.outside);
   if (!planned) return std::unexpected("building the tree failed: " + planned.error().message());
   const auto counted = count_tree(tree);

@@ -48,15 +48,16 @@ class SplitMix {
   std::uint64_t state_ = 0x5EED;
 };
 
-std::expected<UniqueFd, SystemError> make_directory_at(int parent, const std::string& name) {
+[[nodiscard]] std::expected<UniqueFd, SystemError> make_directory_at(int parent,
+                                                                     const std::string& name) {
   if (::mkdirat(parent, name.c_str(), 0755) != 0) return std::unexpected(SystemError::from_errno());
   const int fd = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return std::unexpected(SystemError::from_errno());
   return UniqueFd(fd);
 }
 
-std::expected<void, SystemError> write_file_at(int parent, const std::string& name,
-                                               std::size_t size) {
+[[nodiscard]] std::expected<void, SystemError> write_file_at(int parent, const std::string& name,
+                                                             std::size_t size) {
   const int fd = ::openat(parent, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd < 0) return std::unexpected(SystemError::from_errno());
   const UniqueFd owner(fd);
@@ -71,8 +72,9 @@ std::expected<void, SystemError> write_file_at(int parent, const std::string& na
 }
 
 // `apparent` bytes long, but only one page in the middle is written.
-std::expected<void, SystemError> write_sparse_file_at(int parent, const std::string& name,
-                                                      std::size_t apparent) {
+[[nodiscard]] std::expected<void, SystemError> write_sparse_file_at(int parent,
+                                                                    const std::string& name,
+                                                                    std::size_t apparent) {
   const int fd = ::openat(parent, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd < 0) return std::unexpected(SystemError::from_errno());
   const UniqueFd owner(fd);
@@ -85,15 +87,16 @@ std::expected<void, SystemError> write_sparse_file_at(int parent, const std::str
   return {};
 }
 
-std::expected<UniqueFd, SystemError> make_top(const std::string& path, TreeCount& made) {
+[[nodiscard]] std::expected<UniqueFd, SystemError> make_top(const std::string& path,
+                                                            TreeCount& made) {
   auto top = make_directory_at(AT_FDCWD, path);
   if (top) made.directories = 1;
   return top;
 }
 
 // `directories` folders of `files_each` files of 1 KiB.
-std::expected<TreeCount, SystemError> build_flat(const std::string& path, int directories,
-                                                 int files_each) {
+[[nodiscard]] std::expected<TreeCount, SystemError> build_flat(const std::string& path,
+                                                               int directories, int files_each) {
   TreeCount made;
   auto top = make_top(path, made);
   if (!top) return std::unexpected(top.error());
@@ -112,7 +115,7 @@ std::expected<TreeCount, SystemError> build_flat(const std::string& path, int di
   return made;
 }
 
-std::expected<TreeCount, SystemError> build_deep(const std::string& path) {
+[[nodiscard]] std::expected<TreeCount, SystemError> build_deep(const std::string& path) {
   constexpr int kDepth = 20'000;
   TreeCount made;
   auto current = make_top(path, made);
@@ -129,8 +132,8 @@ std::expected<TreeCount, SystemError> build_deep(const std::string& path) {
   return made;
 }
 
-std::expected<TreeCount, SystemError> build_mixed(const std::string& path,
-                                                  const std::string& outside) {
+[[nodiscard]] std::expected<TreeCount, SystemError> build_mixed(const std::string& path,
+                                                                const std::string& outside) {
   constexpr int kTops = 40;
   constexpr int kSubs = 6;
   constexpr int kFilesEach = 20;

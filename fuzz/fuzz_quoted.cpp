@@ -32,7 +32,7 @@ void append_utf8(std::string& out, char32_t c) {
 
 // The text inside the quotes with every escape read back; nothing for a malformed escape or a
 // quote or backslash standing alone.
-std::optional<std::string> unescape(std::string_view body) {
+[[nodiscard]] std::optional<std::string> unescape(std::string_view body) {
   std::string out;
   for (std::size_t at = 0; at < body.size(); ++at) {
     const char c = body[at];

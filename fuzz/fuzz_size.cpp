@@ -32,7 +32,7 @@ std::string grouped(const std::string& digits) {
   return out;
 }
 
-std::optional<std::uint64_t> times(std::uint64_t value, std::uint64_t factor) {
+[[nodiscard]] std::optional<std::uint64_t> times(std::uint64_t value, std::uint64_t factor) {
   std::uint64_t product;
   if (__builtin_mul_overflow(value, factor, &product)) return std::nullopt;
   return product;

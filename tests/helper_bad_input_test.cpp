@@ -177,7 +177,7 @@ class RequestMaker {
   std::mt19937_64 random_;
 };
 
-std::optional<std::vector<std::string>> elevated_paths(std::string_view bytes) {
+[[nodiscard]] std::optional<std::vector<std::string>> elevated_paths(std::string_view bytes) {
   auto tagged = sorvik_lib::types::decode_request(bytes);
   if (tagged) {
     const auto* elevated = std::get_if<sorvik_lib::types::ElevatedCleanRequest>(&*tagged);

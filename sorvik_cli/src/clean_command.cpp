@@ -30,7 +30,7 @@ struct CleanOptions {
 };
 
 // The request with every PATH and DIR absolute, or the exit status of what stood in the way.
-std::expected<sorvik_lib::types::ElevatedCleanRequest, int> absolute_request(
+[[nodiscard]] std::expected<sorvik_lib::types::ElevatedCleanRequest, int> absolute_request(
     const CleanOptions& options) {
   sorvik_lib::types::ElevatedCleanRequest request{options.paths, options.keep};
   const auto is_relative = [](const std::string& path) {

@@ -26,7 +26,7 @@ struct PruneOptions {
 
 // A person at a terminal confirms first; scripts (no terminal on either side) and --yes do not.
 // The exit status when the prune must not go on.
-std::optional<int> unconfirmed(const PruneOptions& options) {
+[[nodiscard]] std::optional<int> unconfirmed(const PruneOptions& options) {
   if (options.yes || !is_terminal(STDIN_FILENO) || !is_terminal(STDOUT_FILENO)) return std::nullopt;
   const auto answer = ask_yes_no(fmt::format("Prune {} with docker? This cannot be undone.",
                                              fmt::join(options.option_ids, ", ")),

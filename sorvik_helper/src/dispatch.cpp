@@ -21,7 +21,7 @@ namespace {
 // The tagged form first; only input that does not decode as one is tried as a bare elevated
 // request. Both decode errors are dropped: the application learns one fixed message. The buffer
 // is given back while a request is built from it, so a large request is not held twice.
-std::optional<SidecarRequest> decode_with_fallback(std::string& bytes) {
+[[nodiscard]] std::optional<SidecarRequest> decode_with_fallback(std::string& bytes) {
   auto tagged = sorvik_lib::types::decode_request_consuming(bytes);
   if (tagged) return std::move(*tagged);
   auto bare = sorvik_lib::types::decode_elevated_request_consuming(bytes);
@@ -42,7 +42,8 @@ CleanResult carry_out_request(std::string request_bytes, const std::atomic<bool>
   }
   const auto& managed = std::get<ManagedCleanRequest>(*request);
   // The docker command line has no entries to stop between: a signal ends the helper as ever.
-  release_stop_signals();
+  // Handlers that stay only raise a flag that nothing reads any more, and the prune goes on.
+  (void)release_stop_signals();
   if (stop != nullptr && stop->load()) {
     return sorvik_lib::types::single_error_result("managed://" + managed.strategy, "Cancelled");
   }

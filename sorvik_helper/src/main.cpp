@@ -15,8 +15,9 @@ int main(int argc, char** argv) {
   sorvik_helper::reserve_standard_descriptors();
   // A closed reader of standard output makes the write fail instead of ending the process.
   std::signal(SIGPIPE, SIG_IGN);
-  // A stop asked for at any time still gets the one result, with what was done by then.
-  const std::atomic<bool>& stop = sorvik_helper::catch_stop_signals();
+  // A stop asked for at any time still gets the one result, with what was done by then. Where
+  // the signals cannot be caught, they end the helper as they would any process.
+  const auto stop = sorvik_helper::catch_stop_signals();
   // Measuring or walking a tree must not download what only sits in the cloud. A system that
   // cannot be told so still gets its clean; there is no one to tell before the result.
   (void)sorvik_lib::sys::keep_dataless_files_remote();
@@ -28,6 +29,7 @@ int main(int argc, char** argv) {
         sorvik_lib::types::single_error_result("input", std::move(request_bytes.error())));
     return 1;
   }
-  sorvik_helper::write_result(sorvik_helper::carry_out_request(std::move(*request_bytes), &stop));
+  sorvik_helper::write_result(
+      sorvik_helper::carry_out_request(std::move(*request_bytes), stop.value_or(nullptr)));
   return 0;
 }

@@ -13,23 +13,30 @@ static_assert(std::atomic<bool>::is_always_lock_free);
 
 extern "C" void request_stop(int) { stop_requested.store(true, std::memory_order_relaxed); }
 
-void set_stop_handler(void (*handler)(int)) {
+[[nodiscard]] std::expected<void, sorvik_lib::sys::SystemError> set_stop_handler(
+    void (*handler)(int)) {
   struct sigaction action {};
   action.sa_handler = handler;
   sigemptyset(&action.sa_mask);
   // Reads and writes carry on as if nothing happened; the flag is looked at between entries.
   action.sa_flags = SA_RESTART;
-  ::sigaction(SIGINT, &action, nullptr);
-  ::sigaction(SIGTERM, &action, nullptr);
+  for (const int signal : {SIGINT, SIGTERM}) {
+    if (::sigaction(signal, &action, nullptr) != 0) {
+      return std::unexpected(sorvik_lib::sys::SystemError::from_errno());
+    }
+  }
+  return {};
 }
 
 }  // namespace
 
-const std::atomic<bool>& catch_stop_signals() {
-  set_stop_handler(request_stop);
-  return stop_requested;
+std::expected<const std::atomic<bool>*, sorvik_lib::sys::SystemError> catch_stop_signals() {
+  if (auto caught = set_stop_handler(request_stop); !caught) return std::unexpected(caught.error());
+  return &stop_requested;
 }
 
-void release_stop_signals() { set_stop_handler(SIG_DFL); }
+std::expected<void, sorvik_lib::sys::SystemError> release_stop_signals() {
+  return set_stop_handler(SIG_DFL);
+}
 
 }  // namespace sorvik_helper

@@ -3,13 +3,17 @@
 #pragma once
 
 #include <atomic>
+#include <expected>
+
+#include "sorvik_lib/sys/system_error.hpp"
 
 namespace sorvik_helper {
 
 // Catches SIGINT and SIGTERM from now on; either sets the flag returned, and nothing else.
-[[nodiscard]] const std::atomic<bool>& catch_stop_signals();
+[[nodiscard]] std::expected<const std::atomic<bool>*, sorvik_lib::sys::SystemError>
+catch_stop_signals();
 
 // Gives SIGINT and SIGTERM back their default effect (ending the process).
-void release_stop_signals();
+[[nodiscard]] std::expected<void, sorvik_lib::sys::SystemError> release_stop_signals();
 
 }  // namespace sorvik_helper

@@ -17,8 +17,8 @@ namespace sorvik_test {
 namespace {
 
 // Sets or clears the immutable flag; the error text, or nothing.
-std::optional<std::string> mark_immutable([[maybe_unused]] const std::filesystem::path& path,
-                                          [[maybe_unused]] bool immutable) {
+[[nodiscard]] std::optional<std::string> mark_immutable(
+    [[maybe_unused]] const std::filesystem::path& path, [[maybe_unused]] bool immutable) {
 #if !SORVIK_TESTS_HAVE_LINUX
   return "the immutable attribute is set through Linux's FS_IOC_SETFLAGS";
 #else

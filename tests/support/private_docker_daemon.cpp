@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "sorvik_lib/sys/process.hpp"
+#include "sorvik_lib/sys/spawn_setup.hpp"
 #include "sorvik_lib/sys/system_error.hpp"
 
 extern char** environ;
@@ -141,19 +142,25 @@ bool PrivateDockerDaemon::start() {
   for (auto& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
 
-  posix_spawn_file_actions_t actions;
-  posix_spawnattr_t attributes;
-  ::posix_spawn_file_actions_init(&actions);
-  ::posix_spawnattr_init(&attributes);
+  sorvik_lib::sys::SpawnSetup setup;
+  if (auto ready = setup.ready(); !ready) {
+    failure_ = "cannot start dockerd: " + ready.error().message();
+    return false;
+  }
   const std::string log = d + "/dockerd.log";
-  ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  ::posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  ::posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  // Each call returns its error number; the first that fails is the one told.
+  int spawned = ::posix_spawn_file_actions_addopen(setup.actions(), 0, "/dev/null", O_RDONLY, 0);
+  if (spawned == 0) {
+    spawned = ::posix_spawn_file_actions_addopen(setup.actions(), 1, log.c_str(),
+                                                 O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  }
+  if (spawned == 0) spawned = ::posix_spawn_file_actions_adddup2(setup.actions(), 1, 2);
   // Its own session: no signal meant for the test's terminal or process group reaches it.
-  ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-  const int spawned = ::posix_spawnp(&pid_, "dockerd", &actions, &attributes, argv.data(), environ);
-  ::posix_spawn_file_actions_destroy(&actions);
-  ::posix_spawnattr_destroy(&attributes);
+  if (spawned == 0) spawned = ::posix_spawnattr_setflags(setup.attributes(), POSIX_SPAWN_SETSID);
+  if (spawned == 0) {
+    spawned =
+        ::posix_spawnp(&pid_, "dockerd", setup.actions(), setup.attributes(), argv.data(), environ);
+  }
   if (spawned != 0) {
     pid_ = -1;
     failure_ = "cannot start dockerd: " + sorvik_lib::sys::SystemError(spawned).message();

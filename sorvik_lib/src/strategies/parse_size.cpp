@@ -26,7 +26,7 @@ struct Decimal {
 bool is_ignored(char c) { return c == ' ' || c == '_'; }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-std::optional<Decimal> parse_decimal(std::string_view text) {
+[[nodiscard]] std::optional<Decimal> parse_decimal(std::string_view text) {
   Decimal number;
   std::size_t at = 0;
   const auto skip_ignored = [&] {
@@ -90,7 +90,7 @@ std::string multiply(const std::string& digits, std::uint64_t factor) {
   return product;
 }
 
-std::optional<std::uint64_t> to_uint64(std::string_view digits) {
+[[nodiscard]] std::optional<std::uint64_t> to_uint64(std::string_view digits) {
   if (digits.size() > kMaxDigits) return std::nullopt;
   std::uint64_t value = 0;
   for (const char c : digits) {

@@ -19,7 +19,8 @@ constexpr std::size_t kFirstBlock = 64 * 1024;
 constexpr std::size_t kLargestBlock = 4 * 1024 * 1024;
 
 // Reads until `size` bytes are in or the input ends; the number of bytes read.
-std::expected<std::size_t, SystemError> read_into(int fd, char* data, std::size_t size) {
+[[nodiscard]] std::expected<std::size_t, SystemError> read_into(int fd, char* data,
+                                                                std::size_t size) {
   std::size_t used = 0;
   while (used < size) {
     const ssize_t got = ::read(fd, data + used, size - used);

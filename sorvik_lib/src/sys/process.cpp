@@ -53,7 +53,7 @@ struct Pipe {
 // meanwhile would inherit the ends: on Apple every spawn of ours sets POSIX_SPAWN_CLOEXEC_DEFAULT
 // (see reset_signals), so no child of ours ever inherits a descriptor it was not handed, whoever
 // opened it; elsewhere, and against a fork of code that is not ours, the window stays.
-std::expected<Pipe, SystemError> make_pipe() {
+[[nodiscard]] std::expected<Pipe, SystemError> make_pipe() {
   int fds[2];
 #if SORVIK_HAS_PIPE2
   if (::pipe2(fds, O_CLOEXEC) != 0) return std::unexpected(SystemError::from_errno());
@@ -69,7 +69,7 @@ std::expected<Pipe, SystemError> make_pipe() {
 }
 
 // posix_spawn* calls return the error number instead of setting errno.
-std::expected<void, SystemError> check(int result) {
+[[nodiscard]] std::expected<void, SystemError> check(int result) {
   if (result != 0) return std::unexpected(SystemError(result));
   return {};
 }
@@ -77,7 +77,7 @@ std::expected<void, SystemError> check(int result) {
 // A caller that ignores SIGPIPE (the helper does) must not pass that on, and the child starts
 // with no signal blocked. On Apple the child also starts with only the descriptors the file
 // actions give it (see make_pipe).
-std::expected<void, SystemError> set_attributes(posix_spawnattr_t* attributes) {
+[[nodiscard]] std::expected<void, SystemError> set_attributes(posix_spawnattr_t* attributes) {
   sigset_t defaults;
   sigemptyset(&defaults);
   sigaddset(&defaults, SIGPIPE);
@@ -130,50 +130,43 @@ struct StreamEnds {
   UniqueFd child;
 };
 
-std::expected<StreamEnds, SystemError> set_up_stream(posix_spawn_file_actions_t* actions,
-                                                     int child_fd, StreamKind kind,
-                                                     Direction direction) {
+[[nodiscard]] std::expected<StreamEnds, SystemError> set_up_stream(
+    posix_spawn_file_actions_t* actions, int child_fd, StreamKind kind, Direction direction) {
   const bool to_child = direction == Direction::ToChild;
+  StreamEnds ends;
+  int added = 0;
   switch (kind) {
     case StreamKind::Pipe: {
       auto pipe = make_pipe();
       if (!pipe) return std::unexpected(pipe.error());
-      StreamEnds ends{to_child ? std::move(pipe->write_end) : std::move(pipe->read_end),
-                      to_child ? std::move(pipe->read_end) : std::move(pipe->write_end)};
-      if (auto r = check(::posix_spawn_file_actions_adddup2(actions, ends.child.get(), child_fd));
-          !r) {
-        return std::unexpected(r.error());
-      }
-      return ends;
+      ends = {to_child ? std::move(pipe->write_end) : std::move(pipe->read_end),
+              to_child ? std::move(pipe->read_end) : std::move(pipe->write_end)};
+      added = ::posix_spawn_file_actions_adddup2(actions, ends.child.get(), child_fd);
+      break;
     }
     case StreamKind::Null:
-      if (auto r = check(::posix_spawn_file_actions_addopen(actions, child_fd, "/dev/null",
-                                                            to_child ? O_RDONLY : O_WRONLY, 0));
-          !r) {
-        return std::unexpected(r.error());
-      }
-      return StreamEnds{};
+      added = ::posix_spawn_file_actions_addopen(actions, child_fd, "/dev/null",
+                                                 to_child ? O_RDONLY : O_WRONLY, 0);
+      break;
     case StreamKind::Closed:
-      if (auto r = check(::posix_spawn_file_actions_addclose(actions, child_fd)); !r) {
-        return std::unexpected(r.error());
-      }
-      return StreamEnds{};
+      added = ::posix_spawn_file_actions_addclose(actions, child_fd);
+      break;
     case StreamKind::Inherit:
 #if SORVIK_HAS_SPAWN_CLOEXEC_DEFAULT
       // Everything not named closes on exec, the caller's own streams too.
-      if (auto r = check(::posix_spawn_file_actions_addinherit_np(actions, child_fd)); !r) {
-        return std::unexpected(r.error());
-      }
+      added = ::posix_spawn_file_actions_addinherit_np(actions, child_fd);
 #endif
       break;
   }
-  return StreamEnds{};
+  if (auto r = check(added); !r) return std::unexpected(r.error());
+  return ends;
 }
 
 // Feeds `input` to `input_fd` and reads the two output descriptors to their ends, all at once.
-std::expected<void, SystemError> serve_pipes(UniqueFd& input_fd, std::string_view input,
-                                             UniqueFd& output_fd, std::string& output,
-                                             UniqueFd& error_fd, std::string& error) {
+[[nodiscard]] std::expected<void, SystemError> serve_pipes(UniqueFd& input_fd,
+                                                           std::string_view input,
+                                                           UniqueFd& output_fd, std::string& output,
+                                                           UniqueFd& error_fd, std::string& error) {
   if (input_fd.valid()) {
     if (input.empty()) {
       input_fd.reset();
@@ -222,7 +215,7 @@ std::expected<void, SystemError> serve_pipes(UniqueFd& input_fd, std::string_vie
   return {};
 }
 
-std::expected<int, SystemError> wait_for(pid_t pid) {
+[[nodiscard]] std::expected<int, SystemError> wait_for(pid_t pid) {
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) return std::unexpected(SystemError::from_errno());
@@ -266,6 +259,7 @@ std::expected<ProcessResult, SystemError> run_process(std::span<const std::strin
   argv.push_back(nullptr);
 
   SpawnSetup setup;
+  if (auto ready = setup.ready(); !ready) return std::unexpected(ready.error());
   if (auto r = set_attributes(setup.attributes()); !r) return std::unexpected(r.error());
 
   auto input = set_up_stream(setup.actions(), STDIN_FILENO, stream_kind(options.input_mode),

@@ -23,13 +23,15 @@ enum class Consumed { Keep, Discard };
 // Consumed input is given back in steps of this size, so the calls stay few.
 constexpr std::size_t kDiscardStep = 1 << 20;
 
-DecodeError unexpected_end() { return {DecodeErrorKind::UnexpectedEnd, "unexpected end of input"}; }
+[[nodiscard]] DecodeError unexpected_end() {
+  return {DecodeErrorKind::UnexpectedEnd, "unexpected end of input"};
+}
 
-DecodeError invalid_utf8() {
+[[nodiscard]] DecodeError invalid_utf8() {
   return {DecodeErrorKind::InvalidUtf8, "invalid UTF-8 in a text or path"};
 }
 
-DecodeError invalid_tag(std::uint32_t tag) {
+[[nodiscard]] DecodeError invalid_tag(std::uint32_t tag) {
   return {DecodeErrorKind::InvalidTag,
           fmt::format("invalid value: integer `{}`, expected variant index 0 <= i < 2", tag)};
 }
@@ -100,7 +102,7 @@ class Reader {
   std::size_t discarded_ = 0;
 };
 
-std::expected<ElevatedCleanRequest, DecodeError> read_elevated(Reader& reader) {
+[[nodiscard]] std::expected<ElevatedCleanRequest, DecodeError> read_elevated(Reader& reader) {
   ElevatedCleanRequest request;
   auto paths = reader.read_text_list();
   if (!paths) return std::unexpected(paths.error());
@@ -111,7 +113,7 @@ std::expected<ElevatedCleanRequest, DecodeError> read_elevated(Reader& reader) {
   return request;
 }
 
-std::expected<ManagedCleanRequest, DecodeError> read_managed(Reader& reader) {
+[[nodiscard]] std::expected<ManagedCleanRequest, DecodeError> read_managed(Reader& reader) {
   ManagedCleanRequest request;
   auto strategy = reader.read_text();
   if (!strategy) return std::unexpected(strategy.error());
@@ -122,7 +124,7 @@ std::expected<ManagedCleanRequest, DecodeError> read_managed(Reader& reader) {
   return request;
 }
 
-std::expected<SidecarRequest, DecodeError> read_request(Reader& reader) {
+[[nodiscard]] std::expected<SidecarRequest, DecodeError> read_request(Reader& reader) {
   const auto tag = reader.read_integer<std::uint32_t>();
   if (!tag) return std::unexpected(tag.error());
   switch (*tag) {
@@ -141,7 +143,7 @@ std::expected<SidecarRequest, DecodeError> read_request(Reader& reader) {
   }
 }
 
-std::expected<ErrorEntry, DecodeError> read_error_entry(Reader& reader) {
+[[nodiscard]] std::expected<ErrorEntry, DecodeError> read_error_entry(Reader& reader) {
   auto path = reader.read_text();
   if (!path) return std::unexpected(path.error());
   auto message = reader.read_text();
@@ -149,7 +151,7 @@ std::expected<ErrorEntry, DecodeError> read_error_entry(Reader& reader) {
   return ErrorEntry{std::move(*path), std::move(*message)};
 }
 
-std::expected<CleanResult, DecodeError> read_result(Reader& reader) {
+[[nodiscard]] std::expected<CleanResult, DecodeError> read_result(Reader& reader) {
   CleanResult result;
   auto removed = reader.read_text_list();
   if (!removed) return std::unexpected(removed.error());

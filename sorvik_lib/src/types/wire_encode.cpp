@@ -65,8 +65,9 @@ std::string build_buffer(std::size_t size, Fill fill) {
 
 EncodeError invalid_path_encoding() { return {std::string(kInvalidPathEncoding)}; }
 
-std::expected<std::string, EncodeError> encode_tagged(std::uint32_t tag, std::size_t payload_size,
-                                                      auto write_payload) {
+[[nodiscard]] std::expected<std::string, EncodeError> encode_tagged(std::uint32_t tag,
+                                                                    std::size_t payload_size,
+                                                                    auto write_payload) {
   return build_buffer(4 + payload_size, [&](Writer& writer) {
     writer.write_integer<std::uint32_t>(tag);
     write_payload(writer);

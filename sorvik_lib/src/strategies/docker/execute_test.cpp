@@ -21,7 +21,7 @@ const std::vector<std::string> kContainers = {"docker", "container", "prune", "-
 const std::vector<std::string> kAllImages = {"docker", "image", "prune", "-a", "-f"};
 const std::vector<std::string> kVolumes = {"docker", "volume", "prune", "-f"};
 
-std::expected<CleanResult, StrategyError> execute(std::vector<std::string> options) {
+[[nodiscard]] std::expected<CleanResult, StrategyError> execute(std::vector<std::string> options) {
   return DockerStrategy().execute(options);
 }
 

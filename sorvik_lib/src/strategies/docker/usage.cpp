@@ -34,8 +34,8 @@ std::uint64_t* figure_for(UsageFigures& figures, std::string_view type) {
 }
 
 // The member `name` of `document` when it is an object holding that member as a string.
-std::optional<std::string_view> string_member(const nlohmann::json& document,
-                                              std::string_view name) {
+[[nodiscard]] std::optional<std::string_view> string_member(const nlohmann::json& document,
+                                                            std::string_view name) {
   if (!document.is_object()) return std::nullopt;
   const auto member = document.find(name);
   if (member == document.end() || !member->is_string()) return std::nullopt;
@@ -45,7 +45,7 @@ std::optional<std::string_view> string_member(const nlohmann::json& document,
 // One complete JSON document, or the parser's description of why `line` is not one. The parser
 // reports errors by exception; none leaves this function. Its description quotes the bytes it
 // stopped at, which need not be UTF-8, while the description ends up in a text of the protocol.
-std::expected<nlohmann::json, std::string> parse_json(std::string_view line) {
+[[nodiscard]] std::expected<nlohmann::json, std::string> parse_json(std::string_view line) {
   try {
     return nlohmann::json::parse(line);
   } catch (const nlohmann::json::exception& error) {
