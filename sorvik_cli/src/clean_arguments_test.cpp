@@ -1,3 +1,4 @@
+// How `sorvik clean` turns its PATHs and --keep DIRs into an elevated request.
 #include "clean_arguments.hpp"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// What `sorvik clean` reports for people and as JSON: a clean, a dry run, an interrupt.
 #include "clean_report.hpp"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// The yes-or-no question `sorvik docker prune` asks on a terminal.
 #include "confirmation.hpp"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Texts made safe and fitted for a terminal: control characters spelled out, widths, shortening.
 #include "display_text.hpp"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Byte counts in docker's decimal units and counts grouped by thousands.
 #include "human_units.hpp"
 
 #include <gtest/gtest.h>

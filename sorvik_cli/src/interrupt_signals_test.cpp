@@ -1,3 +1,4 @@
+// Ctrl-C and SIGTERM only raise the tool's flag while its handlers are installed.
 #include "interrupt_signals.hpp"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// The table and the JSON of docker's cleanup options.
 #include "options_format.hpp"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// The one progress line of `sorvik clean`: its wording, its counts and its fit to the width.
 #include "progress_line.hpp"
 
 #include <gtest/gtest.h>

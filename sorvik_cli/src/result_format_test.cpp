@@ -1,3 +1,4 @@
+// A decoded result as readable lines and as JSON.
 #include "result_format.hpp"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// The last look before cleaning: what the cleaner opened must be what screening accepted.
 #include "cleaning_guard.hpp"
 
 #include <fcntl.h>

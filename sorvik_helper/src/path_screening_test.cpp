@@ -1,3 +1,4 @@
+// The screening of an elevated request's paths, as a function: text rules, then identity.
 #include "path_screening.hpp"
 
 #include <gtest/gtest.h>

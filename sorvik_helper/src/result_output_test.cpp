@@ -1,3 +1,4 @@
+// Writing the one result to standard output, also when a path in it is not UTF-8.
 #include "result_output.hpp"
 
 #include <fcntl.h>

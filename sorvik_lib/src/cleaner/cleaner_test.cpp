@@ -1,3 +1,4 @@
+// The cleaner on real trees: what it removes and empties, what it credits, its events and guard.
 #include "sorvik_lib/cleaner/cleaner.hpp"
 
 #include <tuple>

@@ -1,3 +1,4 @@
+// Paths that compare and hash by their components.
 #include "sorvik_lib/cleaner/path_set.hpp"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// The quoted, escaped form of texts in log messages.
 #include "sorvik_lib/log/quoted.hpp"
 
 #include <gtest/gtest.h>

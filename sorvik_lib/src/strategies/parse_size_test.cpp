@@ -1,3 +1,4 @@
+// The size rule on docker's size texts and on texts that are not sizes.
 #include "sorvik_lib/strategies/parse_size.hpp"
 
 #include <gtest/gtest.h>

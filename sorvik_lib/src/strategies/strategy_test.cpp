@@ -1,3 +1,4 @@
+// The strategy value types' texts and the registry.
 #include "sorvik_lib/strategies/strategy.hpp"
 
 #include <gtest/gtest.h>

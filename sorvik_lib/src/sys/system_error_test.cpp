@@ -1,3 +1,4 @@
+// The text of a system error number.
 #include "sorvik_lib/sys/system_error.hpp"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// UTF-8 checking and the lossy conversion that replaces ill-formed sequences.
 #include "sorvik_lib/types/utf8.hpp"
 
 #include <gtest/gtest.h>

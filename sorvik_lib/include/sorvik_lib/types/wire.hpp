@@ -3,9 +3,8 @@
 // variant as a 4-byte tag and its payload. No header, version or field names.
 //
 // Decoders read from the first byte and ignore whatever follows a complete record. They never
-// allocate for a declared length the input cannot hold, and reserve at most kMaxListReservation
-// element slots up front whatever a count says. Encoders size the output first and allocate it
-// once.
+// allocate for a declared length or count the input cannot hold: a list is reserved only once all
+// its elements have been seen. Encoders size the output first and allocate it once.
 #pragma once
 
 #include <cstddef>
@@ -16,9 +15,6 @@
 #include "sorvik_lib/types/records.hpp"
 
 namespace sorvik_lib::types {
-
-// Up-front reservation cap for a decoded list, about 1 MiB of element slots.
-inline constexpr std::size_t kMaxListReservation = 43'690;
 
 enum class DecodeErrorKind {
   UnexpectedEnd,  // the input ends inside a field

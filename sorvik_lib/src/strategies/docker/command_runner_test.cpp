@@ -1,3 +1,4 @@
+// Running docker with the sudo -n retry, and reading whether its daemon answers.
 #include "sorvik_lib/strategies/docker/command_runner.hpp"
 
 #include <gtest/gtest.h>

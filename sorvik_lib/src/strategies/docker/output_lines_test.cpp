@@ -1,3 +1,4 @@
+// Splitting and trimming docker's output lines.
 #include "output_lines.hpp"
 
 #include <gtest/gtest.h>

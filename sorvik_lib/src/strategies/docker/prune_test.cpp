@@ -1,3 +1,4 @@
+// The prune command of each cleanup option and the space a prune reports.
 #include "sorvik_lib/strategies/docker/prune.hpp"
 
 #include <gtest/gtest.h>

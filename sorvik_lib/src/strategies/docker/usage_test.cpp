@@ -1,3 +1,4 @@
+// Reading the reclaimable space of `docker system df` into the five cleanup options.
 #include "sorvik_lib/strategies/docker/usage.hpp"
 
 #include <gtest/gtest.h>
