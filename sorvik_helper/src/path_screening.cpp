@@ -145,6 +145,10 @@ ScreenedPaths screen_paths(std::vector<Path> paths,
   // The accepted paths stay where they are, moved up over the refused ones: a request of a
   // million paths is not held in a second list.
   std::size_t accepted = 0;
+  const auto forbid = [&screened](Path& path) {
+    std::string message = "Path is forbidden: " + path;
+    screened.rejected.push_back({std::move(path), std::move(message)});
+  };
   for (Path& path : paths) {
     if (auto message = text_refusal(path, forbidden_roots)) {
       screened.rejected.push_back({std::move(path), std::move(*message)});
@@ -152,8 +156,7 @@ ScreenedPaths screen_paths(std::vector<Path> paths,
     }
     const auto identity = identity_of(path);
     if (identity && screened.forbidden.contains(*identity)) {
-      std::string message = "Path is forbidden: " + path;
-      screened.rejected.push_back({std::move(path), std::move(message)});
+      forbid(path);
       continue;
     }
     if (identity) {
@@ -165,8 +168,7 @@ ScreenedPaths screen_paths(std::vector<Path> paths,
       const bool kept =
           kept_roots != nullptr && kept_roots->contains(path, entry ? &*entry : nullptr);
       if (entry && S_ISDIR(entry->st_mode) && !kept && is_mount_root(entry_name, *entry)) {
-        std::string message = "Path is forbidden: " + path;
-        screened.rejected.push_back({std::move(path), std::move(message)});
+        forbid(path);
         continue;
       }
       // The cleaner comes back to these when it opens the path's directory, to make sure that it
