@@ -4,6 +4,7 @@
 // a directory above a root ("/private" holding "/private/var" behind the "/var" link).
 #include "path_screening.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 
 #include "sorvik_lib/cleaner/tree.hpp"
 #include "sorvik_lib/platform.hpp"
+#include "sorvik_lib/sys/file_status.hpp"
 #include "sorvik_lib/sys/path_calls.hpp"
 
 namespace sorvik_helper {
@@ -118,9 +120,13 @@ constexpr auto concatenated(const std::array<std::string_view, kSizes>&... lists
   return all;
 }
 
-// The root of a mounted filesystem: "/", or a directory on another device than its parent.
+// The root of a mounted filesystem: "/", a directory the system marks as one (a bind mount of a
+// directory of the same filesystem, whose device is its parent's), or a directory on another
+// device than its parent.
 bool is_mount_root(const Path& entry, const struct stat& status) {
   if (entry == "/") return true;
+  const auto marked = sorvik_lib::sys::status_at(AT_FDCWD, entry.c_str());
+  if (marked && marked->marked_mount_root) return true;
   const auto separator = entry.rfind('/');
   if (separator == Path::npos) return false;
   const auto parent = sorvik_lib::sys::stat_path(

@@ -26,6 +26,13 @@
 #define SORVIK_HAS_PIPE2 SORVIK_LINUX_FAST_PATHS
 #endif
 
+// statx: a directory's status tells whether it is the root of a mount (STATX_ATTR_MOUNT_ROOT),
+// also a bind mount of a directory of the same filesystem, whose device is its parent's. Without
+// it a mount root is told by its device alone, as on macOS, where nothing else makes one.
+#if !defined(SORVIK_HAS_STATX_MOUNT_ROOT)
+#define SORVIK_HAS_STATX_MOUNT_ROOT SORVIK_LINUX_FAST_PATHS
+#endif
+
 // glibc's allocator, tuned with mallopt and grown with sbrk ahead of a large decode.
 #if !defined(SORVIK_HAS_GLIBC_MALLOC)
 #if defined(__GLIBC__) && SORVIK_LINUX_FAST_PATHS

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <optional>
+#include <set>
 #include <string>
 
 #include "preview_ledger.hpp"
@@ -24,6 +25,9 @@ using types::CleanResult;
 using types::Path;
 
 namespace {
+
+// The root of another mounted filesystem met inside a path: the system's own word for it.
+const CleanError kMounted = CleanError::system(sys::SystemError(EBUSY));
 
 std::uint64_t saturating_minus(std::uint64_t from, std::uint64_t amount) {
   return from > amount ? from - amount : 0;
@@ -86,8 +90,12 @@ class CleanRun {
     // that is a link is emptied through it and credits what goes.
     const bool is_link = entry && S_ISLNK(entry->st_mode);
     const TreeMeasure measure = is_link && !kept ? TreeMeasure{} : measure_path(path, walk);
-    // Nothing has gone yet: a path holding a forbidden directory is refused whole.
+    // Nothing has gone yet: a path holding a forbidden directory is refused whole, and so is one
+    // holding another mounted filesystem, which is not the path's to empty.
     if (measure.stop) return fail(path, *measure.stop);
+    if (!kept && !measure.holding_mounts.empty()) return fail(path, kMounted);
+    // Inside a kept root, an entry holding one is left whole, and the rest goes.
+    if (kept) fail_entries_holding_mounts(path, measure);
     if (dry_run) return preview(path, place, kept, measure);
     if (reporter) reporter->start_stage(TreeStage::Removing, measure.entries, measure.bytes);
     if (kept) return empty_kept_root(path, measure, walk);
@@ -104,14 +112,23 @@ class CleanRun {
     return controls_.cancel != nullptr && controls_.cancel->load(std::memory_order_relaxed);
   }
 
+  void fail_entries_holding_mounts(const Path& root, const TreeMeasure& measure) {
+    for (const EntryHoldingMount& entry : measure.holding_mounts) {
+      result_.errors.push_back({join(root, entry.name.c_str()), kMounted.message(root)});
+    }
+  }
+
   void empty_kept_root(const Path& root, const TreeMeasure& measure, const WalkControls& walk) {
-    bool any_failed = false;
+    bool any_failed = !measure.holding_mounts.empty();
+    std::set<std::string> left_whole;
+    for (const EntryHoldingMount& entry : measure.holding_mounts) left_whole.insert(entry.name);
     // Entries inside a kept root fail without an event of their own.
     const EntryFailed on_entry_failed = [&](const char* name, const CleanError& error) {
       result_.errors.push_back({name != nullptr ? join(root, name) : root, error.message(root)});
       any_failed = true;
     };
-    auto emptied = empty_path_watched(root, controls_.guard, walk, on_entry_failed);
+    auto emptied =
+        empty_path_watched(root, controls_.guard, walk, on_entry_failed, std::move(left_whole));
     if (!emptied) {
       const CleanError& error = emptied.error();
       if (error.number() == ENOENT) return;  // gone since it was found
@@ -155,6 +172,11 @@ class CleanRun {
   void preview(const Path& path, const std::optional<PathPlace>& place, bool kept,
                const TreeMeasure& measure) {
     PreviewCredit share{measure.bytes, measure.allocated};
+    // What an emptying leaves whole stays.
+    for (const EntryHoldingMount& entry : measure.holding_mounts) {
+      share = {saturating_minus(share.bytes, entry.bytes),
+               saturating_minus(share.allocated, entry.allocated)};
+    }
     if (place) {
       if (ledger_.was_emptied(*place)) {
         share = {};
@@ -169,6 +191,8 @@ class CleanRun {
         ledger_.record_removed(path, *place, share);
       }
     }
+    // As in the run, a kept root where something stayed and nothing would go is not listed.
+    if (kept && !measure.holding_mounts.empty() && share.bytes == 0) return;
     credit(path, share.bytes, share.allocated);
   }
 

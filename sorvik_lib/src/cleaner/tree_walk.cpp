@@ -68,6 +68,7 @@
 #include <vector>
 
 #include "directory_stream.hpp"
+#include "sorvik_lib/sys/file_status.hpp"
 #include "sorvik_lib/sys/path_calls.hpp"
 
 namespace sorvik_lib::cleaner {
@@ -93,8 +94,9 @@ struct Frame {
   DirectoryStream stream;
   std::vector<PendingEntry> pending;  // read ahead when the frame was evicted
   std::size_t next_pending = 0;
-  std::optional<DirectoryIdentity> identity;  // read when it was opened or evicted
-  std::uint64_t removed_before = 0;           // the visitor's count when its listing began
+  DirectoryIdentity identity;        // read when it was opened
+  std::uint64_t removed_before = 0;  // the visitor's count when its listing began
+  int listing = 1;                   // how many times the directory has been listed
 };
 
 [[nodiscard]] std::unexpected<CleanError> failed(const SystemError& error) {
@@ -105,6 +107,9 @@ struct Frame {
 //   on_entry(dir_fd, entry) -> Step or error: look at an entry of the directory `dir_fd`;
 //   on_open_failed(dir_fd, name, error): a directory it asked to enter could not be opened;
 //   on_leave(dir_fd, name): everything below `name` has been walked;
+//   on_start_entry(name): the walk is at `name`, an entry of the start, and all below it;
+//   on_mount(): below the start entry at hand is the root of another mounted filesystem, which
+//     the walk does not enter (a measure only; removing and emptying stop there with EBUSY);
 //   removed(): how many entries it has removed so far;
 //   kToleratesErrors: a listing that cannot be read ends that directory instead of the walk;
 //   kRemoves: it removes what it sees, so a directory may be removed as soon as it is empty.
@@ -114,12 +119,13 @@ template <class Visitor>
 class TreeWalk {
  public:
   TreeWalk(Visitor& visitor, const WalkControls& controls, Start start, int start_parent,
-           const EntryFailed* on_entry_failed = nullptr)
+           const EntryFailed* on_entry_failed = nullptr, std::set<std::string> set_aside = {})
       : visitor_(visitor),
         controls_(controls),
         start_(start),
         start_parent_(start_parent),
-        on_entry_failed_(on_entry_failed) {}
+        on_entry_failed_(on_entry_failed),
+        set_aside_(std::move(set_aside)) {}
 
   // Walks below `start`, opened already as `name` of the start's parent.
   [[nodiscard]] std::expected<void, CleanError> run(const char* name, UniqueFd start) {
@@ -149,6 +155,7 @@ class TreeWalk {
       if (set_aside_.contains(found.name)) return {};
       at_hand_ = found.name;
     }
+    if (in_start) visitor_.on_start_entry(found.name);
     // The entry at hand is finished before a cancel is seen, never halfway.
     if (controls_.cancelled()) return std::unexpected(CleanError::cancelled());
     const int dir_fd = frames_.back().stream.fd();
@@ -186,12 +193,11 @@ class TreeWalk {
   // Listing a directory that someone else deleted meanwhile fails with ENOENT: it holds nothing.
   static bool is_deleted(const SystemError& error) { return error.number() == ENOENT; }
 
-  // The identity of a directory about to be listed, unless it is one no walk may enter.
-  [[nodiscard]] std::expected<DirectoryIdentity, CleanError> check_directory(int fd) const {
-    auto identity = identity_of(fd);
-    if (!identity) return failed(identity.error());
-    if (controls_.is_forbidden(*identity)) return std::unexpected(CleanError::forbidden());
-    return *identity;
+  // Below the start, the root of another mounted filesystem: a device other than its parent's,
+  // or one the system marks as a mount root (a bind mount of the same filesystem).
+  [[nodiscard]] bool is_mount_root(const sys::FileStatus& status) const {
+    if (frames_.empty()) return false;
+    return status.marked_mount_root || status.device != frames_.back().identity.device;
   }
 
   // Opens the directory `name` of `dir_fd` and enters it, first giving handles back when the
@@ -215,18 +221,23 @@ class TreeWalk {
     return enter(name, std::move(*directory));
   }
 
-  // Makes the directory `name`, just opened, the deepest frame, unless no walk may enter it.
+  // Makes the directory `name`, just opened, the deepest frame, unless no walk may enter it: a
+  // forbidden directory, or the root of another mounted filesystem, whose volume is not part of
+  // the tree (removing it would empty the volume, then fail on the mount point with EBUSY).
   [[nodiscard]] std::expected<void, CleanError> enter(const char* name, UniqueFd directory) {
-    std::optional<DirectoryIdentity> identity;
-    if (controls_.watches_directories()) {
-      auto checked = check_directory(directory.get());
-      if (!checked) {
-        const bool skipped =
-            controls_.skip_forbidden && checked.error().kind() == CleanError::Kind::Forbidden;
-        if (skipped) return {};
-        return std::unexpected(checked.error());
+    auto status = sys::status_of(directory.get());
+    if (!status) return failed(status.error());
+    const DirectoryIdentity identity{status->device, status->inode};
+    if (controls_.is_forbidden(identity)) {
+      if (controls_.skip_forbidden) return {};
+      return std::unexpected(CleanError::forbidden());
+    }
+    if (is_mount_root(*status)) {
+      if constexpr (!Visitor::kRemoves) {
+        visitor_.on_mount();
+        return {};
       }
-      identity = *checked;
+      return failed(SystemError(EBUSY));
     }
     auto stream = DirectoryStream::open(std::move(directory));
     if (!stream) return failed(stream.error());
@@ -253,8 +264,7 @@ class TreeWalk {
   // caller holds, any other through ".." of its child, and only if it is still what it was.
   [[nodiscard]] std::expected<UniqueFd, SystemError> reopen(std::size_t index) const {
     if (index == 0 && start_ == Start::Emptied) return sys::open_directory_at(start_parent_, ".");
-    // An evicted frame always had its identity read.
-    return reopen_parent(frames_[index + 1].stream.fd(), *frames_[index].identity);
+    return reopen_parent(frames_[index + 1].stream.fd(), frames_[index].identity);
   }
 
   [[nodiscard]] std::expected<void, CleanError> leave() {
@@ -265,9 +275,14 @@ class TreeWalk {
     const auto gone = stays ? std::unexpected(SystemError(ENOTEMPTY))
                             : visitor_.on_leave(parent_fd, left->name.c_str());
     if (gone) return {};
-    // A listing that missed entries: list the directory again while a pass removes something.
-    if (gone.error().number() == ENOTEMPTY && visitor_.removed() > left->removed_before) {
-      return descend(parent_fd, left->name.c_str());
+    // A listing that missed entries: list the directory again while a pass removes something,
+    // a bounded number of times.
+    if (gone.error().number() == ENOTEMPTY && visitor_.removed() > left->removed_before &&
+        left->listing < kMaxListings) {
+      const std::size_t depth = frames_.size();
+      auto again = descend(parent_fd, left->name.c_str());
+      if (frames_.size() > depth) frames_.back().listing = left->listing + 1;
+      return again;
     }
     if (stays) return {};
     return failed(gone.error());
@@ -304,11 +319,6 @@ class TreeWalk {
       }
       if (!*entry) break;
       frame.pending.push_back({(*entry)->name, (*entry)->type});
-    }
-    if (!frame.identity) {
-      auto identity = identity_of(frame.stream.fd());
-      if (!identity) return std::unexpected(identity.error());
-      frame.identity = *identity;
     }
     frame.stream.close();
     ++first_open_;
@@ -361,11 +371,31 @@ class MeasureVisitor {
 
   [[nodiscard]] static std::uint64_t removed() { return 0; }
 
-  [[nodiscard]] const TreeMeasure& measure() const { return measure_; }
+  void on_start_entry(const char* name) {
+    close_start_entry();
+    at_hand_ = {name, measure_.bytes, measure_.allocated};
+  }
+
+  void on_mount() { holds_mount_ = true; }
+
+  [[nodiscard]] TreeMeasure take_measure() {
+    close_start_entry();
+    return std::move(measure_);
+  }
 
  private:
+  // The entry of the start just walked is one holding a mount: what was counted inside it.
+  void close_start_entry() {
+    if (!holds_mount_) return;
+    holds_mount_ = false;
+    measure_.holding_mounts.push_back({std::move(at_hand_.name), measure_.bytes - at_hand_.bytes,
+                                       measure_.allocated - at_hand_.allocated});
+  }
+
   const WalkControls& controls_;
   TreeMeasure measure_;
+  EntryHoldingMount at_hand_;  // the entry of the start being walked, the figures before it
+  bool holds_mount_ = false;
 };
 
 class RemovalVisitor {
@@ -399,6 +429,8 @@ class RemovalVisitor {
 
   [[nodiscard]] std::uint64_t removed() const { return removed_; }
 
+  static void on_start_entry(const char*) {}
+
  private:
   // unlinkat that counts what went; a vanished entry is not an error.
   [[nodiscard]] std::expected<void, SystemError> unlink_counted(int dir_fd, const char* name,
@@ -422,7 +454,7 @@ TreeMeasure measure_directory(UniqueFd directory, const WalkControls& controls) 
   MeasureVisitor visitor(controls);
   auto walked = TreeWalk<MeasureVisitor>(visitor, controls, Start::Measured, -1)
                     .run("", std::move(directory));
-  TreeMeasure measure = visitor.measure();
+  TreeMeasure measure = visitor.take_measure();
   // A walk cut short by a read error (a parent that cannot be verified) still counted what it saw.
   if (!walked && walked.error().kind() != CleanError::Kind::System) measure.stop = walked.error();
   return measure;
@@ -437,16 +469,17 @@ std::expected<void, CleanError> remove_directory_at(int parent_fd, const char* n
 }
 
 std::expected<void, CleanError> empty_directory(int directory_fd, const WalkControls& controls,
-                                                const EntryFailed& on_entry_failed) {
+                                                const EntryFailed& on_entry_failed,
+                                                std::set<std::string> left_whole) {
   auto start = sys::open_directory_at(directory_fd, ".");
   if (!start) {
     on_entry_failed(nullptr, CleanError::system(start.error()));
     return {};
   }
   RemovalVisitor visitor(controls);
-  auto emptied =
-      TreeWalk<RemovalVisitor>(visitor, controls, Start::Emptied, directory_fd, &on_entry_failed)
-          .run(".", std::move(*start));
+  auto emptied = TreeWalk<RemovalVisitor>(visitor, controls, Start::Emptied, directory_fd,
+                                          &on_entry_failed, std::move(left_whole))
+                     .run(".", std::move(*start));
   // The directory's own listing, or the way back to it, failed: entries may be left behind.
   if (!emptied && emptied.error().kind() == CleanError::Kind::System) {
     on_entry_failed(nullptr, emptied.error());

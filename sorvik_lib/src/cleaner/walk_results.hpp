@@ -6,11 +6,21 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "sorvik_lib/cleaner/clean_error.hpp"
 #include "walk_controls.hpp"
 
 namespace sorvik_lib::cleaner {
+
+// An entry of a measured directory that is, or holds somewhere below it, the root of another
+// mounted filesystem: no walk enters that root, so the entry cannot go whole.
+struct EntryHoldingMount {
+  std::string name;
+  std::uint64_t bytes = 0;  // what the measure counted inside it, the mounted volume aside
+  std::uint64_t allocated = 0;
+};
 
 struct TreeMeasure {
   std::uint64_t bytes = 0;      // apparent lengths of the regular files, once per link
@@ -19,6 +29,8 @@ struct TreeMeasure {
   // Set when the walk met a forbidden directory or was cancelled; what it counted so far stays.
   // Whatever cannot be read is skipped and is no reason to stop.
   std::optional<CleanError> stop;
+  // The entries of the start that hold a mount; the mounted volumes themselves count nothing.
+  std::vector<EntryHoldingMount> holding_mounts;
 };
 
 // Adds the regular file `status` to `measure`: its apparent length, and its allocated blocks

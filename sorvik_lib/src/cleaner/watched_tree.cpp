@@ -116,11 +116,12 @@ std::expected<void, CleanError> remove_tree_watched(const Path& path, const TopE
 
 std::expected<void, CleanError> empty_path_watched(const Path& path, const TopEntryGuard& guard,
                                                    const WalkControls& controls,
-                                                   const EntryFailed& on_entry_failed) {
+                                                   const EntryFailed& on_entry_failed,
+                                                   std::set<std::string> left_whole) {
   auto directory = sys::open_directory(path);
   if (!directory) return std::unexpected(CleanError::system(directory.error()));
   if (auto allowed = ask_about(guard, path, *directory); !allowed) return allowed;
-  return empty_directory(directory->get(), controls, on_entry_failed);
+  return empty_directory(directory->get(), controls, on_entry_failed, std::move(left_whole));
 }
 
 }  // namespace sorvik_lib::cleaner

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <expected>
+#include <set>
+#include <string>
 
 #include "sorvik_lib/cleaner/clean_error.hpp"
 #include "sorvik_lib/cleaner/cleaner.hpp"
@@ -28,12 +30,12 @@ namespace sorvik_lib::cleaner {
                                                                   const WalkControls& controls);
 
 // Empties the directory `path` leads to (a final link followed), which stays, with the guard
-// asked about it first. Each failure inside it is handed to `on_entry_failed`: an entry that
-// cannot go by its name, a listing of the directory that fails part-way with no name. Fails with
-// Kind::System or Kind::Refused before anything goes, and with Kind::Forbidden or Kind::Cancelled
-// on the way.
+// asked about it first; the entries named in `left_whole` are not touched. Each failure inside it
+// is handed to `on_entry_failed`: an entry that cannot go by its name, a listing of the directory
+// that fails part-way with no name. Fails with Kind::System or Kind::Refused before anything goes,
+// and with Kind::Forbidden or Kind::Cancelled on the way.
 [[nodiscard]] std::expected<void, CleanError> empty_path_watched(
     const types::Path& path, const TopEntryGuard& guard, const WalkControls& controls,
-    const EntryFailed& on_entry_failed);
+    const EntryFailed& on_entry_failed, std::set<std::string> left_whole = {});
 
 }  // namespace sorvik_lib::cleaner
