@@ -74,16 +74,18 @@ TEST_F(MountsInside, ATreeHoldingAnotherFilesystemIsRefusedWholeBeforeAnythingGo
   fs::create_directories(dir_ / "t/deep");
   write_file(dir_ / "t/own", std::string(10, 'o'));
   mount_volume(dir_ / "t/deep/volume", 50);
-  fs::create_directories(dir_ / "precious");
-  write_file(dir_ / "precious/data", std::string(300, 'p'));
+  // A folder of another volume shown inside the tree by a bind mount.
+  mount_volume(dir_ / "elsewhere", 0);
+  fs::create_directories(dir_ / "elsewhere/precious");
+  write_file(dir_ / "elsewhere/precious/data", std::string(300, 'p'));
   fs::create_directories(dir_ / "u");
   write_file(dir_ / "u/own", std::string(20, 'o'));
-  bind(dir_ / "precious", dir_ / "u/view");
+  bind(dir_ / "elsewhere/precious", dir_ / "u/view");
 
   EXPECT_EQ(clean({path("t"), path("u")}),
             (CleanResult{{}, {{path("t"), kBusy}, {path("u"), kBusy}}, 0}));
   EXPECT_EQ(count_tree(dir_ / "t").bytes, 60u);
-  EXPECT_EQ(count_tree(dir_ / "precious").bytes, 300u);
+  EXPECT_EQ(count_tree(dir_ / "elsewhere/precious").bytes, 300u);
   EXPECT_EQ(read_file(dir_ / "u/own"), std::string(20, 'o'));
 
   // The tool's preview and its run say the same, and leave the same.
@@ -95,7 +97,7 @@ TEST_F(MountsInside, ATreeHoldingAnotherFilesystemIsRefusedWholeBeforeAnythingGo
                               0}));
   }
   EXPECT_EQ(count_tree(dir_ / "t").bytes, 60u);
-  EXPECT_EQ(count_tree(dir_ / "precious").bytes, 300u);
+  EXPECT_EQ(count_tree(dir_ / "elsewhere/precious").bytes, 300u);
 }
 
 TEST_F(MountsInside, AKeptRootLeavesTheEntriesHoldingOneWholeAndEmptiesTheRest) {
