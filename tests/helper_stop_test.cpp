@@ -114,8 +114,18 @@ TEST_F(HelperStop, RequestFileThatIsAFifoIsReadOnceAWriterComes) {
   RunningHelper helper({fifo.string()}, null_input.get(), output.write_end.get());
   output.write_end.reset();
   ASSERT_TRUE(helper.wait_until_it_catches_stop_signals(kStartsWithin));
-  // The helper has it open for reading by now or soon; this open waits for that.
-  write_file(fifo, elevated_request({}));
+  // A writer's open that does not wait fails (ENXIO) until the helper has the FIFO open.
+  UniqueFd writer;
+  ASSERT_TRUE(wait_until(
+      [&] {
+        writer = UniqueFd(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+        return writer.valid();
+      },
+      kStartsWithin));
+  const std::string request = elevated_request({});
+  ASSERT_EQ(::write(writer.get(), request.data(), request.size()),
+            static_cast<ssize_t>(request.size()));
+  writer.reset();
   const auto ended = helper.wait_for_exit(kStartsWithin);
   ASSERT_TRUE(ended);
   EXPECT_TRUE(WIFEXITED(*ended) && WEXITSTATUS(*ended) == 0);
