@@ -201,17 +201,6 @@ TEST(RunProcess, CancelledChildIsNotHeldUpByItsOwnChildrensPipes) {
   EXPECT_TRUE(sleeper_still_ran) << "the run waited for the grandchild";
 }
 
-TEST(RunProcess, UnsetCancelFlagChangesNothing) {
-  std::atomic<bool> cancel{false};
-  ProcessOptions options;
-  options.cancel = &cancel;
-  const auto result = run_process(shell("echo out; exit 3"), options);
-  ASSERT_TRUE(result);
-  EXPECT_FALSE(result->cancelled);
-  EXPECT_EQ(result->status, (ExitStatus{ExitStatus::Kind::Exited, 3}));
-  EXPECT_EQ(result->output, "out\n");
-}
-
 TEST(RunProcess, MissingProgramGivesTheSystemError) {
   const auto result = run_process(std::vector<std::string>{"sorvik-no-such-program-anywhere"});
   ASSERT_FALSE(result);
