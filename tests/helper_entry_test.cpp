@@ -1,8 +1,14 @@
 // The helper's entry as a real process: every road from request intake to the written result.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
+
+#include "sorvik_lib/platform.hpp"
 #include "sorvik_lib/types/wire.hpp"
 #include "support/helper_process.hpp"
 
@@ -89,6 +95,45 @@ TEST(HelperRequestFile, UnreadableFileIsLeftInPlace) {
   EXPECT_TRUE(std::filesystem::is_directory(directory));
 }
 
+CleanResult not_a_request_file() {
+  return sorvik_lib::types::single_error_result(
+      "input", "Failed to read request file: Not a regular file or FIFO");
+}
+
+// A device named as the request file, as `sorvik_helper /dev/null` would name it: never read,
+// never deleted, and neither is a link to it.
+TEST(HelperRequestFile, DeviceIsRefusedAndLeftInPlace) {
+  TempDir dir;
+  const auto device = dir / "null";
+  struct stat null_device {};
+  ASSERT_EQ(::stat("/dev/null", &null_device), 0);
+  if (::mknod(device.c_str(), S_IFCHR | 0666, null_device.st_rdev) != 0) {
+    GTEST_SKIP() << "making a device node takes root";
+  }
+  const auto link = dir / "link-to-null";
+  std::filesystem::create_symlink(device, link);
+  EXPECT_EQ(expect_run(run_helper("", {device}), 1), not_a_request_file());
+  EXPECT_EQ(expect_run(run_helper("", {link}), 1), not_a_request_file());
+  EXPECT_TRUE(std::filesystem::is_character_file(device));
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+}
+
+TEST(HelperRequestFile, SocketIsRefusedAndLeftInPlace) {
+  TempDir dir;
+  const auto socket_path = dir / "socket";
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  ASSERT_LT(socket_path.string().size(), sizeof address.sun_path);
+  std::strcpy(address.sun_path, socket_path.c_str());
+  const int bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  ::close(fd);
+  ASSERT_EQ(bound, 0);
+  EXPECT_EQ(expect_run(run_helper("", {socket_path}), 1), not_a_request_file());
+  EXPECT_TRUE(std::filesystem::is_socket(socket_path));
+}
+
 TEST(HelperRequestFile, ReadThenDeletedAndStdinIsNotRead) {
   TempDir dir;
   const auto request = dir / "request.bin";
@@ -164,6 +209,25 @@ TEST(HelperOutput, BrokenPipeOnStandardOutputIsIgnored) {
   ASSERT_EQ(::waitpid(pid, &status, 0), pid);
   EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
   EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// Endless standard input under a 512 MiB address-space limit: the helper runs out of memory
+// and ends with status 70, having written nothing anywhere.
+TEST(HelperOutOfMemory, EndsSilentlyWithStatusSeventy) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer runtime reserves terabytes of address space and reports a failed "
+                  "allocation itself";
+#endif
+  // Elsewhere (macOS) the limit is not enforced, and the helper would read on until the machine
+  // runs short.
+  if (!SORVIK_TESTS_HAVE_LINUX) GTEST_SKIP() << "the address-space limit holds on Linux only";
+  const auto run = sorvik_test::run(
+      "/bin/sh", {"-c", "ulimit -v 524288 && exec \"$0\" < /dev/zero", kHelperPath}, "",
+      InputMode::Null);
+  EXPECT_EQ(run.error, "");
+  EXPECT_EQ(run.output, "");
+  EXPECT_EQ(run.status,
+            (sorvik_lib::sys::ExitStatus{sorvik_lib::sys::ExitStatus::Kind::Exited, 70}));
 }
 
 TEST(HelperOutput, ManyMegabytesOfRequestThroughStdin) {

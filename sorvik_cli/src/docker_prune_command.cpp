@@ -40,7 +40,7 @@ int prune(const PruneOptions& options) {
   auto strategy = sorvik_lib::strategies::get_strategy("docker");
   if (!strategy) return report_failure("no docker strategy in this build");
   if (const auto status = unconfirmed(options)) return *status;
-  auto executed = strategy->execute(options.option_ids);
+  auto executed = strategy->execute(options.option_ids, nullptr);
   // Reported as the helper would report it, so both roads print the same thing.
   const auto result = executed ? std::move(*executed)
                                : sorvik_lib::types::single_error_result(

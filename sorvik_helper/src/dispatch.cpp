@@ -7,7 +7,6 @@
 #include "sorvik_lib/strategies/strategy.hpp"
 #include "sorvik_lib/sys/memory.hpp"
 #include "sorvik_lib/types/wire.hpp"
-#include "stop_signals.hpp"
 
 namespace sorvik_helper {
 
@@ -40,24 +39,17 @@ CleanResult carry_out_request(std::string request_bytes, const std::atomic<bool>
   if (auto* elevated = std::get_if<ElevatedCleanRequest>(&*request)) {
     return handle_clean_request(std::move(*elevated), stop);
   }
-  const auto& managed = std::get<ManagedCleanRequest>(*request);
-  // The docker command line has no entries to stop between: a signal ends the helper as ever.
-  // Handlers that stay only raise a flag that nothing reads any more, and the prune goes on.
-  (void)release_stop_signals();
-  if (stop != nullptr && stop->load()) {
-    return sorvik_lib::types::single_error_result("managed://" + managed.strategy, "Cancelled");
-  }
-  return run_managed_clean(managed);
+  return run_managed_clean(std::get<ManagedCleanRequest>(*request), stop);
 }
 
-CleanResult run_managed_clean(const ManagedCleanRequest& request) {
+CleanResult run_managed_clean(const ManagedCleanRequest& request, const std::atomic<bool>* stop) {
   const std::string pseudo_path = "managed://" + request.strategy;
   auto strategy = sorvik_lib::strategies::get_strategy(request.strategy);
   if (!strategy) {
     return sorvik_lib::types::single_error_result(pseudo_path,
                                                   "Unknown strategy: " + request.strategy);
   }
-  auto result = strategy->execute(request.options);
+  auto result = strategy->execute(request.options, stop);
   if (!result) {
     return sorvik_lib::types::single_error_result(pseudo_path, result.error().display_text());
   }

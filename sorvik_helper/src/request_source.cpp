@@ -4,29 +4,22 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "request_file.hpp"
 #include "sorvik_lib/sys/io.hpp"
 
 namespace sorvik_helper {
 
-std::expected<std::string, std::string> obtain_request_bytes(
-    std::span<const char* const> arguments) {
-  using sorvik_lib::sys::SystemError;
+std::expected<std::string, std::string> obtain_request_bytes(std::span<const char* const> arguments,
+                                                             const std::atomic<bool>* stop) {
   if (arguments.size() < 2) {
-    auto bytes = sorvik_lib::sys::read_all(STDIN_FILENO);
+    auto bytes = sorvik_lib::sys::read_all(STDIN_FILENO, stop);
     // Standard input that is not open at all reads as empty input.
     if (!bytes && bytes.error().number() == EBADF) return std::string();
+    if (!bytes && bytes.error().number() == ECANCELED) return std::unexpected("Cancelled");
     if (!bytes) return std::unexpected("Failed to read stdin: " + bytes.error().message());
     return std::move(*bytes);
   }
-  const char* request_file = arguments[1];
-  auto bytes = sorvik_lib::sys::read_file(request_file);
-  if (!bytes) {
-    return std::unexpected("Failed to read request file: " + bytes.error().message());
-  }
-  // Deleted before anything is decoded; unlink removes a symbolic link, not its target. A failure
-  // to delete changes nothing for the request.
-  (void)::unlink(request_file);
-  return std::move(*bytes);
+  return read_request_file(arguments[1], stop);
 }
 
 void reserve_standard_descriptors() {

@@ -24,11 +24,11 @@ CleanResult with_readable_paths(const CleanResult& result) {
 
 }  // namespace
 
-void write_result(const CleanResult& result) {
+void write_result(const CleanResult& result, const std::atomic<bool>* stop) {
   auto encoded = sorvik_lib::types::encode_result(result);
   if (!encoded) encoded = sorvik_lib::types::encode_result(with_readable_paths(result));
   if (!encoded) return;
-  (void)sorvik_lib::sys::write_all(STDOUT_FILENO, *encoded);
+  (void)sorvik_lib::sys::write_all(STDOUT_FILENO, *encoded, stop);
 }
 
 }  // namespace sorvik_helper

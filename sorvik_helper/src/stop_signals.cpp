@@ -18,7 +18,10 @@ extern "C" void request_stop(int) { stop_requested.store(true, std::memory_order
   struct sigaction action {};
   action.sa_handler = handler;
   sigemptyset(&action.sa_mask);
-  // Reads and writes carry on as if nothing happened; the flag is looked at between entries.
+  // Calls carry on as if nothing happened: every wait that could last (for input, for room on
+  // standard output, for a docker child) is cut into short polls that look at the flag, so none
+  // needs the signal to break it. Without restarts, a cleaner's call on a network or FUSE volume
+  // could fail with EINTR and be reported as the path's error instead of "Cancelled".
   action.sa_flags = SA_RESTART;
   for (const int signal : {SIGINT, SIGTERM}) {
     if (::sigaction(signal, &action, nullptr) != 0) {
@@ -33,10 +36,6 @@ extern "C" void request_stop(int) { stop_requested.store(true, std::memory_order
 std::expected<const std::atomic<bool>*, sorvik_lib::sys::SystemError> catch_stop_signals() {
   if (auto caught = set_stop_handler(request_stop); !caught) return std::unexpected(caught.error());
   return &stop_requested;
-}
-
-std::expected<void, sorvik_lib::sys::SystemError> release_stop_signals() {
-  return set_stop_handler(SIG_DFL);
 }
 
 }  // namespace sorvik_helper

@@ -1,5 +1,6 @@
-// SIGINT and SIGTERM while the helper cleans paths: the cleaner stops at its next entry and the
-// one result is still written, with every path not done reported as cancelled.
+// SIGINT and SIGTERM, at every stage of the helper's run: while the request is obtained, while an
+// elevated clean walks its paths or a docker prune runs, and while the result is written. Each
+// stage looks at one flag; none of them blocks past it.
 #pragma once
 
 #include <atomic>
@@ -9,11 +10,9 @@
 
 namespace sorvik_helper {
 
-// Catches SIGINT and SIGTERM from now on; either sets the flag returned, and nothing else.
+// Catches SIGINT and SIGTERM from now on, for the rest of the run; either sets the flag returned,
+// and nothing else.
 [[nodiscard]] std::expected<const std::atomic<bool>*, sorvik_lib::sys::SystemError>
 catch_stop_signals();
-
-// Gives SIGINT and SIGTERM back their default effect (ending the process).
-[[nodiscard]] std::expected<void, sorvik_lib::sys::SystemError> release_stop_signals();
 
 }  // namespace sorvik_helper

@@ -1,5 +1,5 @@
-// The stand-in programs. The script uses only shell built-ins and /bin/cat, so PATH can hold the
-// stand-ins and nothing else.
+// The stand-in programs. The script uses only shell built-ins, /bin/cat and /bin/sleep, so PATH
+// can hold the stand-ins and nothing else.
 #include "support/stand_in_programs.hpp"
 
 #include <stdlib.h>
@@ -29,6 +29,13 @@ for expected in "$here"/answers/*.call; do
   IFS= read -r status < "$answer.status"
   case $status in
     signal:*) kill -s "${status#signal:}" $$ ;;
+    until-term)
+      trap 'kill "$sleeper"; printf "%s\n" "$call" >> "$here/terminated.log"; exit 143' TERM
+      /bin/sleep 60 < /dev/null > /dev/null 2>&1 &
+      sleeper=$!
+      printf '%s\n' "$call" >> "$here/waiting.log"
+      wait "$sleeper"
+      exit 98 ;;
   esac
   exit "$status"
 done
@@ -91,6 +98,11 @@ void StandInPrograms::answer_with_signal(const std::vector<std::string>& command
   write_answer(command, output, error, "signal:" + std::string(signal_name));
 }
 
+void StandInPrograms::answer_until_terminated(const std::vector<std::string>& command,
+                                              std::string_view output) {
+  write_answer(command, output, {}, "until-term");
+}
+
 void StandInPrograms::answer_version() {
   answer({"docker", "--version"}, "Docker version 99.0.0, build stand-in\n");
 }
@@ -100,7 +112,20 @@ void StandInPrograms::remove(std::string_view program) {
 }
 
 std::vector<std::vector<std::string>> StandInPrograms::calls() const {
-  std::ifstream in(directory_ / "calls.log");
+  return read_calls(directory_ / "calls.log");
+}
+
+std::vector<std::vector<std::string>> StandInPrograms::waiting() const {
+  return read_calls(directory_ / "waiting.log");
+}
+
+std::vector<std::vector<std::string>> StandInPrograms::terminated() const {
+  return read_calls(directory_ / "terminated.log");
+}
+
+std::vector<std::vector<std::string>> StandInPrograms::read_calls(
+    const std::filesystem::path& log) {
+  std::ifstream in(log);
   std::vector<std::vector<std::string>> calls;
   for (std::string line; std::getline(in, line);) {
     // "[a] [b c]" back into its parts; no test argument holds "] [".

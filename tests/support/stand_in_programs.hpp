@@ -28,6 +28,9 @@ class StandInPrograms {
   // As `answer`, but the stand-in then kills itself with `signal_name` (e.g. "KILL").
   void answer_with_signal(const std::vector<std::string>& command, std::string_view output,
                           std::string_view error, std::string_view signal_name);
+  // As `answer`, but the stand-in then waits until it gets SIGTERM (listed in waiting() from the
+  // moment it does), lists the call in terminated() and exits with status 143.
+  void answer_until_terminated(const std::vector<std::string>& command, std::string_view output);
   // `docker --version` succeeds, as it does wherever the CLI is installed.
   void answer_version();
 
@@ -36,10 +39,16 @@ class StandInPrograms {
 
   // Every call made so far, in order, each as program and arguments.
   [[nodiscard]] std::vector<std::vector<std::string>> calls() const;
+  // The calls answered by answer_until_terminated that wait for SIGTERM now or did, and those
+  // that got it.
+  [[nodiscard]] std::vector<std::vector<std::string>> waiting() const;
+  [[nodiscard]] std::vector<std::vector<std::string>> terminated() const;
 
   [[nodiscard]] const std::filesystem::path& directory() const { return directory_; }
 
  private:
+  [[nodiscard]] static std::vector<std::vector<std::string>> read_calls(
+      const std::filesystem::path& log);
   void write_answer(const std::vector<std::string>& command, std::string_view output,
                     std::string_view error, std::string_view status);
 

@@ -13,9 +13,12 @@
 
 #include <array>
 #include <cstring>
+#include <optional>
+#include <thread>
 #include <vector>
 
 #include "sorvik_lib/platform.hpp"
+#include "sorvik_lib/sys/io.hpp"
 #include "sorvik_lib/sys/spawn_setup.hpp"
 #include "sorvik_lib/sys/unique_fd.hpp"
 
@@ -162,11 +165,51 @@ struct StreamEnds {
   return ends;
 }
 
+// A run that its caller may cancel. A poll() already asleep cannot be woken by the caller's flag
+// (a signal that sets it may even land just before the poll begins), so every wait of such a run
+// is cut into slices of kStopCheckInterval and the flag looked at after each: a cancel is acted on
+// within one slice, whenever it comes.
+class Cancellation {
+ public:
+  Cancellation(const std::atomic<bool>* flag, pid_t pid) : flag_(flag), pid_(pid) {}
+
+  [[nodiscard]] bool watched() const { return flag_ != nullptr; }
+  [[nodiscard]] bool sent() const { return sent_; }
+  [[nodiscard]] const std::optional<int>& reaped_status() const { return reaped_status_; }
+
+  // Asks the child to stop, once, the first time the flag is seen set; never after it has been
+  // reaped, when its number may already belong to another process.
+  void check() {
+    if (flag_ == nullptr || sent_ || reaped_status_ || !flag_->load()) return;
+    sent_ = ::kill(pid_, SIGTERM) == 0 || errno == ESRCH;
+  }
+
+  // Once the child was asked to stop: reaps it if it has ended. Its output pipes may be held open
+  // by children of its own, which the caller then need not wait for.
+  void reap_if_ended() {
+    if (!sent_ || reaped_status_) return;
+    int status = 0;
+    pid_t done;
+    do {
+      done = ::waitpid(pid_, &status, WNOHANG);
+    } while (done < 0 && errno == EINTR);
+    if (done == pid_) reaped_status_ = status;
+  }
+
+ private:
+  const std::atomic<bool>* flag_;
+  pid_t pid_;
+  bool sent_ = false;
+  std::optional<int> reaped_status_;
+};
+
 // Feeds `input` to `input_fd` and reads the two output descriptors to their ends, all at once.
+// Once a cancelled child has ended, what its pipes still hold is read and the rest left.
 [[nodiscard]] std::expected<void, SystemError> serve_pipes(UniqueFd& input_fd,
                                                            std::string_view input,
                                                            UniqueFd& output_fd, std::string& output,
-                                                           UniqueFd& error_fd, std::string& error) {
+                                                           UniqueFd& error_fd, std::string& error,
+                                                           Cancellation& cancellation) {
   if (input_fd.valid()) {
     if (input.empty()) {
       input_fd.reset();
@@ -184,10 +227,17 @@ struct StreamEnds {
     if (input_fd.valid()) polled[count++] = {input_fd.get(), POLLOUT, 0};
     if (output_fd.valid()) polled[count++] = {output_fd.get(), POLLIN, 0};
     if (error_fd.valid()) polled[count++] = {error_fd.get(), POLLIN, 0};
-    if (::poll(polled.data(), count, -1) < 0) {
+    int timeout = -1;
+    if (cancellation.watched()) timeout = static_cast<int>(kStopCheckInterval.count());
+    if (cancellation.reaped_status()) timeout = 0;
+    const int ready = ::poll(polled.data(), count, timeout);
+    if (ready < 0) {
       if (errno == EINTR) continue;
       return std::unexpected(SystemError::from_errno());
     }
+    if (ready == 0 && cancellation.reaped_status()) break;
+    cancellation.check();
+    cancellation.reap_if_ended();
     for (std::size_t i = 0; i < count; ++i) {
       if (polled[i].revents == 0) continue;
       const int fd = polled[i].fd;
@@ -215,7 +265,18 @@ struct StreamEnds {
   return {};
 }
 
-[[nodiscard]] std::expected<int, SystemError> wait_for(pid_t pid) {
+[[nodiscard]] std::expected<int, SystemError> wait_for(pid_t pid, Cancellation& cancellation) {
+  if (cancellation.reaped_status()) return *cancellation.reaped_status();
+  // A child that has closed its output may still run: until it ends or is asked to stop, the
+  // flag is looked at between slices. Once asked, it is waited for however long it takes.
+  while (cancellation.watched() && !cancellation.sent()) {
+    int status = 0;
+    const pid_t done = ::waitpid(pid, &status, WNOHANG);
+    if (done == pid) return status;
+    if (done < 0 && errno != EINTR) return std::unexpected(SystemError::from_errno());
+    cancellation.check();
+    if (!cancellation.sent()) std::this_thread::sleep_for(kStopCheckInterval);
+  }
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) return std::unexpected(SystemError::from_errno());
@@ -282,13 +343,15 @@ std::expected<ProcessResult, SystemError> run_process(std::span<const std::strin
   error->child.reset();
 
   ProcessResult result;
+  Cancellation cancellation(options.cancel, pid);
   auto served = serve_pipes(input->parent, options.input, output->parent, result.output,
-                            error->parent, result.error);
+                            error->parent, result.error, cancellation);
   // Whatever happened to the pipes, the child is reaped; closing our ends lets it finish.
   input->parent.reset();
   output->parent.reset();
   error->parent.reset();
-  auto status = wait_for(pid);
+  auto status = wait_for(pid, cancellation);
+  result.cancelled = cancellation.sent();
   if (!served) return std::unexpected(served.error());
   if (!status) return std::unexpected(status.error());
   result.status = decode_wait_status(*status);

@@ -8,8 +8,10 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <fstream>
 #include <thread>
 #include <vector>
 
@@ -115,6 +117,88 @@ TEST(RunProcess, ReportsDeathBySignal) {
   EXPECT_EQ(result->status.value, SIGKILL);
   EXPECT_FALSE(result->status.success());
   EXPECT_EQ(result->status.to_string(), "signal: 9 (SIGKILL)");
+}
+
+// Sets `cancel` from another thread once the child has written something into `marker`.
+class CancelWhenMarked {
+ public:
+  CancelWhenMarked(std::string marker, std::atomic<bool>& cancel)
+      : thread_([marker = std::move(marker), &cancel] {
+          for (int i = 0; i < 2000; ++i) {
+            struct stat status {};
+            if (::stat(marker.c_str(), &status) == 0 && status.st_size > 0) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+          }
+          cancel = true;
+        }) {}
+  ~CancelWhenMarked() { thread_.join(); }
+
+ private:
+  std::thread thread_;
+};
+
+// A file name in a fresh temporary directory, both removed at the end.
+class Marker {
+ public:
+  Marker() {
+    std::string pattern = "/tmp/sorvik-process-test-XXXXXX";
+    if (::mkdtemp(pattern.data()) != nullptr) directory_ = pattern;
+  }
+  ~Marker() {
+    ::unlink(path().c_str());
+    ::rmdir(directory_.c_str());
+  }
+  [[nodiscard]] std::string path() const { return directory_ + "/marker"; }
+
+ private:
+  std::string directory_;
+};
+
+TEST(RunProcess, CancelSendsSigtermKeepsDrainingAndWaits) {
+  const Marker marked;
+  const std::string marker = marked.path();
+  std::atomic<bool> cancel{false};
+  ProcessOptions options;
+  options.cancel = &cancel;
+  std::expected<ProcessResult, SystemError> result = std::unexpected(SystemError(0));
+  {
+    const CancelWhenMarked canceller(marker, cancel);
+    auto script = shell(
+        "trap 'kill $s; echo stopping; echo bye >&2; exit 7' TERM; echo started; "
+        "/bin/sleep 30 < /dev/null > /dev/null 2>&1 & s=$!; echo x > \"$0\"; wait $s");
+    script.push_back(marker);
+    result = run_process(script, options);
+  }
+  ASSERT_TRUE(result);
+  EXPECT_TRUE(result->cancelled);
+  EXPECT_EQ(result->status, (ExitStatus{ExitStatus::Kind::Exited, 7}));
+  EXPECT_EQ(result->output, "started\nstopping\n");
+  EXPECT_EQ(result->error, "bye\n");
+}
+
+TEST(RunProcess, CancelledChildIsNotHeldUpByItsOwnChildrensPipes) {
+  const Marker marked;
+  const std::string marker = marked.path();
+  std::atomic<bool> cancel{false};
+  ProcessOptions options;
+  options.cancel = &cancel;
+  std::expected<ProcessResult, SystemError> result = std::unexpected(SystemError(0));
+  {
+    const CancelWhenMarked canceller(marker, cancel);
+    // The sleep holds both output pipes open and is not asked to stop.
+    auto script = shell("/bin/sleep 30 & echo $! > \"$0\"; wait");
+    script.push_back(marker);
+    result = run_process(script, options);
+  }
+  std::ifstream pid_file(marker);
+  pid_t sleeper = 0;
+  pid_file >> sleeper;
+  ASSERT_GT(sleeper, 0);
+  const bool sleeper_still_ran = ::kill(sleeper, SIGKILL) == 0;
+  ASSERT_TRUE(result);
+  EXPECT_TRUE(result->cancelled);
+  EXPECT_EQ(result->status, (ExitStatus{ExitStatus::Kind::Signaled, SIGTERM}));
+  EXPECT_TRUE(sleeper_still_ran) << "the run waited for the grandchild";
 }
 
 TEST(RunProcess, MissingProgramGivesTheSystemError) {

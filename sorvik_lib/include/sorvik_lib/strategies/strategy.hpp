@@ -3,6 +3,7 @@
 // and on the outside tool. Failures come back as StrategyError values, never as exceptions.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <expected>
 #include <memory>
@@ -63,9 +64,11 @@ class ManagedCacheStrategy {
   [[nodiscard]] virtual std::expected<std::vector<types::CleanupOption>, StrategyError>
   get_cleanup_options() const = 0;
 
-  // Runs the cleanups named by `options`, in order.
+  // Runs the cleanups named by `options`, in order. Once `stop` (when given) is set, the cleanup
+  // at hand is asked to stop and waited for, and it and those not begun are reported "Cancelled"
+  // at their pseudo-paths; what was done before stays in the result.
   [[nodiscard]] virtual std::expected<types::CleanResult, StrategyError> execute(
-      const std::vector<std::string>& options) const = 0;
+      const std::vector<std::string>& options, const std::atomic<bool>* stop) const = 0;
 };
 
 // A fresh instance of the strategy registered under exactly `name` (byte for byte), or nullptr.

@@ -3,9 +3,11 @@
 // involved. Both output pipes (and the input pipe, when there are bytes to feed) are served
 // together with poll(), so a child that writes megabytes to either stream never blocks. The
 // environment and working directory are inherited. There is no time-out: the call returns when
-// the child has exited and been waited for.
+// the child has exited and been waited for. A caller that may have to stop early passes a cancel
+// flag: the child is then asked to stop (SIGTERM) and still waited for.
 #pragma once
 
+#include <atomic>
 #include <expected>
 #include <span>
 #include <string>
@@ -38,6 +40,10 @@ struct ProcessOptions {
   std::string_view input;
   OutputMode output_mode = OutputMode::Capture;
   OutputMode error_mode = OutputMode::Capture;
+  // Looked at while the child runs (within sys::kStopCheckInterval of being set): once set, the
+  // child gets SIGTERM, its pipes are still drained, and it is waited for however long it takes.
+  // Output that a grandchild keeps open is not waited for once the child itself has ended.
+  const std::atomic<bool>* cancel = nullptr;
 };
 
 // How the child ended.
@@ -58,8 +64,9 @@ struct ExitStatus {
 
 struct ProcessResult {
   ExitStatus status;
-  std::string output;  // captured standard output (empty unless captured)
-  std::string error;   // captured standard error (empty unless captured)
+  std::string output;      // captured standard output (empty unless captured)
+  std::string error;       // captured standard error (empty unless captured)
+  bool cancelled = false;  // the child was sent SIGTERM because the cancel flag was set
 };
 
 // Starts `arguments[0]`, found on PATH, with `arguments` as its argument vector, and waits for it.

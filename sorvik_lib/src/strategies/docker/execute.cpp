@@ -12,7 +12,7 @@
 namespace sorvik_lib::strategies::docker {
 
 std::expected<types::CleanResult, StrategyError> DockerStrategy::execute(
-    const std::vector<std::string>& options) const {
+    const std::vector<std::string>& options, const std::atomic<bool>* stop) const {
   log_info([&] { return fmt::format("Docker execute: options={}", log::quoted_list(options)); });
 
   // All identifiers are resolved before the first prune: a failure of the whole call after some
@@ -34,9 +34,15 @@ std::expected<types::CleanResult, StrategyError> DockerStrategy::execute(
   process_options.input_mode = sys::InputMode::Null;
   process_options.output_mode = sys::OutputMode::Capture;
   process_options.error_mode = sys::OutputMode::Capture;
+  process_options.cancel = stop;
   for (std::size_t i = 0; i < options.size(); ++i) {
     const std::string& option = options[i];
     const std::vector<std::string>& command = commands[i];
+    std::string pseudo_path = "managed://docker/" + option;
+    if (stop != nullptr && stop->load()) {
+      result.errors.push_back({std::move(pseudo_path), "Cancelled"});
+      continue;
+    }
     log_info([&] { return fmt::format("Docker prune: running {}", log::quoted_list(command)); });
 
     auto run = sys::run_process(command, process_options);
@@ -48,10 +54,12 @@ std::expected<types::CleanResult, StrategyError> DockerStrategy::execute(
                          run->status.to_string(), log::quoted(output), log::quoted(error));
     });
 
-    std::string pseudo_path = "managed://docker/" + option;
+    // A prune that got to its end before the stop reached it has done its work and says so.
     if (run->status.success()) {
       result.bytesFreed += parse_prune_output(output);
       result.removed.push_back(std::move(pseudo_path));
+    } else if (run->cancelled) {
+      result.errors.push_back({std::move(pseudo_path), "Cancelled"});
     } else {
       result.errors.push_back({std::move(pseudo_path), std::move(error)});
     }

@@ -2,6 +2,8 @@
 // and how each outcome is reported.
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include "sorvik_lib/strategies/docker/docker_strategy.hpp"
 #include "support/log_capture.hpp"
 #include "support/stand_in_programs.hpp"
@@ -22,7 +24,7 @@ const std::vector<std::string> kAllImages = {"docker", "image", "prune", "-a", "
 const std::vector<std::string> kVolumes = {"docker", "volume", "prune", "-f"};
 
 [[nodiscard]] std::expected<CleanResult, StrategyError> execute(std::vector<std::string> options) {
-  return DockerStrategy().execute(options);
+  return DockerStrategy().execute(options, nullptr);
 }
 
 TEST(Execute, RunsEachPruneInRequestOrder) {
@@ -43,6 +45,19 @@ TEST(Execute, RunsEachPruneInRequestOrder) {
                 "managed://docker/dangling_images"}));
   EXPECT_TRUE(result->errors.empty());
   EXPECT_EQ(result->bytesFreed, 1000u + 536870912u + 2300u + 0u + 1500000000u);
+}
+
+TEST(Execute, StopBeforeTheFirstPruneRunsNoneAndCancelsEach) {
+  StandInPrograms programs;
+  programs.answer(kBuilder, "Total reclaimed space: 1kB\n");
+  const std::atomic<bool> stop{true};
+  const auto result = DockerStrategy().execute({"build_cache", "unused_volumes"}, &stop);
+  ASSERT_TRUE(result);
+  EXPECT_EQ(programs.calls(), Calls{});
+  EXPECT_EQ(*result, (CleanResult{{},
+                                  {{"managed://docker/build_cache", "Cancelled"},
+                                   {"managed://docker/unused_volumes", "Cancelled"}},
+                                  0}));
 }
 
 TEST(Execute, NoOptionsRunNothing) {

@@ -18,9 +18,9 @@ class DockerStrategy final : public ManagedCacheStrategy {
   get_cleanup_options() const override;
 
   // One `docker ... prune` per identifier, in order, with the helper's own rights. Every
-  // identifier is checked before the first prune starts.
+  // identifier is checked before the first prune starts. A stop sends the running docker SIGTERM.
   [[nodiscard]] std::expected<types::CleanResult, StrategyError> execute(
-      const std::vector<std::string>& options) const override;
+      const std::vector<std::string>& options, const std::atomic<bool>* stop) const override;
 };
 
 }  // namespace sorvik_lib::strategies::docker
