@@ -7,6 +7,7 @@
 #include "sorvik_lib/strategies/docker/docker_strategy.hpp"
 #include "sorvik_lib/strategies/docker/prune.hpp"
 #include "sorvik_lib/sys/process.hpp"
+#include "sorvik_lib/types/saturating.hpp"
 #include "sorvik_lib/types/utf8.hpp"
 
 namespace sorvik_lib::strategies::docker {
@@ -50,7 +51,7 @@ std::expected<types::CleanResult, StrategyError> DockerStrategy::execute(
 
     std::string pseudo_path = "managed://docker/" + option;
     if (run->status.success()) {
-      result.bytesFreed += parse_prune_output(output);
+      types::add_saturating(result.bytesFreed, parse_prune_output(output));
       result.removed.push_back(std::move(pseudo_path));
     } else {
       result.errors.push_back({std::move(pseudo_path), std::move(error)});
