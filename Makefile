@@ -13,6 +13,9 @@ BENCH_ARGS ?=
 FUZZ_DIR := build/fuzz
 FUZZ_SECONDS ?= 60
 RACE_SECONDS ?= 60
+# Seconds a test may run before CTest fails it by name: each build records it for its tests, and
+# the ctest lines hold any test without one to it too.
+TEST_TIMEOUT ?= 600
 
 .PHONY: demo test macos fuzz race bench deps deps-test release debug asan portable clean
 
@@ -22,10 +25,10 @@ demo: deps release
 # The whole suite three times: a Debug build, an ASan + UBSan build, and the portable build that
 # runs on Linux the branches a macOS build takes, each in a folder of its own.
 test: deps-test debug asan portable
-	ctest --test-dir $(DEBUG_DIR) --output-on-failure -j$(JOBS)
+	ctest --test-dir $(DEBUG_DIR) --output-on-failure -j$(JOBS) --timeout $(TEST_TIMEOUT)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	  ctest --test-dir $(ASAN_DIR) --output-on-failure -j$(JOBS)
-	ctest --test-dir $(PORTABLE_DIR) --output-on-failure -j$(JOBS)
+	  ctest --test-dir $(ASAN_DIR) --output-on-failure -j$(JOBS) --timeout $(TEST_TIMEOUT)
+	ctest --test-dir $(PORTABLE_DIR) --output-on-failure -j$(JOBS) --timeout $(TEST_TIMEOUT)
 
 # Every target for macOS (arm64 and x86_64) with Zig's toolchain, and universal executables.
 macos:
@@ -43,7 +46,8 @@ release:
 	cmake --build $(RELEASE_DIR) -j$(JOBS)
 
 debug:
-	cmake -S . -B $(DEBUG_DIR) -DCMAKE_BUILD_TYPE=Debug -DSORVIK_WERROR=ON
+	cmake -S . -B $(DEBUG_DIR) -DCMAKE_BUILD_TYPE=Debug -DSORVIK_WERROR=ON \
+	  -DSORVIK_TEST_TIMEOUT=$(TEST_TIMEOUT)
 	cmake --build $(DEBUG_DIR) -j$(JOBS)
 
 fuzz:
@@ -67,18 +71,23 @@ bench:
 	$(BENCH_DIR)/bin/sorvik_bench --portable-helper $(BENCH_PORTABLE_DIR)/bin/sorvik_helper \
 	  $(BENCH_ARGS)
 
-# The link races and the helper's bad-input runs for RACE_SECONDS each instead of make test's few.
+# The link races and the helper's bad-input runs for RACE_SECONDS each instead of make test's few;
+# their time limit grows with it (the next `make debug` sets it back).
+RACE_TIMEOUT = $$(( $(RACE_SECONDS) * 3 + 120 ))
 race: deps-test debug
+	cmake -S . -B $(DEBUG_DIR) -DSORVIK_TEST_TIMEOUT=$(RACE_TIMEOUT)
 	SORVIK_RACE_SECONDS=$(RACE_SECONDS) SORVIK_BAD_INPUT_SECONDS=$(RACE_SECONDS) \
 	  SORVIK_BAD_INPUT_RUNS=100000000 ctest --test-dir $(DEBUG_DIR) --output-on-failure --verbose \
-	  --timeout $$(( $(RACE_SECONDS) * 3 + 120 )) -R '^(LinkRace|HelperBadInput)\.'
+	  --timeout $(RACE_TIMEOUT) -R '^(LinkRace|HelperBadInput)\.'
 
 asan:
-	cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSORVIK_WERROR=ON -DSORVIK_SANITIZE=ON
+	cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSORVIK_WERROR=ON -DSORVIK_SANITIZE=ON \
+	  -DSORVIK_TEST_TIMEOUT=$(TEST_TIMEOUT)
 	cmake --build $(ASAN_DIR) -j$(JOBS)
 
 portable:
-	cmake -S . -B $(PORTABLE_DIR) $(PORTABLE_SETTINGS) -DCMAKE_BUILD_TYPE=Debug -DSORVIK_WERROR=ON
+	cmake -S . -B $(PORTABLE_DIR) $(PORTABLE_SETTINGS) -DCMAKE_BUILD_TYPE=Debug -DSORVIK_WERROR=ON \
+	  -DSORVIK_TEST_TIMEOUT=$(TEST_TIMEOUT)
 	cmake --build $(PORTABLE_DIR) -j$(JOBS)
 
 clean:

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <nlohmann/json.hpp>
+#include <optional>
 
 #include "support/helper_process.hpp"
 #include "support/pseudo_terminal.hpp"
@@ -68,6 +69,26 @@ TEST(CliDockerProbe, EachAnswerWithItsExplanationAndStatus) {
     EXPECT_EQ(run.status.value, 1);
     EXPECT_EQ(run.error, "");
   }
+}
+
+// Started in a directory holding `docker` and `sudo`, the tool never runs them through an empty
+// or relative entry of PATH, and without PATH finds neither.
+TEST(CliDockerProbe, NeverFromTheWorkingDirectory) {
+  StandInPrograms programs;
+  programs.answer_version();
+  programs.answer(kInfo, kDaemonInfo);
+  programs.answer(kSudoInfo, kDaemonInfo);
+  for (const std::optional<std::string>& path :
+       {std::optional<std::string>(""), std::optional<std::string>("/nonexistent:"),
+        std::optional<std::string>("."), std::optional<std::string>(std::nullopt)}) {
+    const ScopedSearch search(path, programs.directory());
+    const auto run = docker({"probe"});
+    EXPECT_EQ(run.output,
+              "Unavailable: the docker command is missing, or no docker daemon answers it\n")
+        << "PATH " << path.value_or("unset");
+    EXPECT_EQ(run.status.value, 1);
+  }
+  EXPECT_EQ(programs.calls(), Calls{});
 }
 
 class CliDockerOptions : public testing::Test {

@@ -2,6 +2,8 @@
 // the helper finds on its search path.
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "sorvik_lib/types/wire.hpp"
 #include "support/helper_process.hpp"
 #include "support/stand_in_programs.hpp"
@@ -115,6 +117,27 @@ TEST(HelperManagedDocker, RequestFileRoadRunsTheSamePrunes) {
                                                       "managed://docker/unused_volumes"}));
   EXPECT_EQ(result.bytesFreed, 4000u);
   EXPECT_FALSE(std::filesystem::exists(request_file));
+}
+
+// The root helper started in a directory holding a `docker` never runs it through an empty or
+// relative entry of PATH, and without PATH finds no docker at all.
+TEST(HelperManagedDocker, DockerIsNeverTakenFromTheWorkingDirectory) {
+  StandInPrograms programs;
+  programs.answer(kBuilder, "Total reclaimed space: 1kB\n");
+  const auto not_found = sorvik_lib::types::single_error_result(
+      "managed://docker", "Command failed: No such file or directory (os error 2)");
+  for (const std::optional<std::string>& path :
+       {std::optional<std::string>(""), std::optional<std::string>("/nonexistent:"),
+        std::optional<std::string>(":/nonexistent"), std::optional<std::string>("."),
+        std::optional<std::string>(std::nullopt)}) {
+    const ScopedSearch search(path, programs.directory());
+    EXPECT_EQ(clean({"build_cache"}), not_found) << "PATH " << path.value_or("unset");
+  }
+  EXPECT_EQ(programs.calls(), Calls{});
+  // Its absolute entry, among empty ones, finds it.
+  const ScopedSearch search("::" + programs.directory().string() + ":", "/");
+  EXPECT_EQ(clean({"build_cache"}).bytesFreed, 1000u);
+  EXPECT_EQ(programs.calls(), Calls{kBuilder});
 }
 
 }  // namespace

@@ -12,11 +12,23 @@ namespace {
 // "…": one column on most terminals, two on some set up for East Asian text, and counted as two.
 constexpr std::string_view kEllipsis = "\xe2\x80\xa6";
 
-// Where the character that starts at `at` ends; `text` is valid UTF-8.
-std::size_t character_end(std::string_view text, std::size_t at) {
+// Where the UTF-8 sequence that starts at `at` ends; `text` is valid UTF-8.
+std::size_t sequence_end(std::string_view text, std::size_t at) {
   const auto lead = static_cast<unsigned char>(text[at]);
   const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
   return std::min(at + length, text.size());
+}
+
+// Where the character that starts at `at` ends. An escape ("\n", "\\", "\u{1b}") is one
+// character here: a cut inside one would leave a fragment ("\u{1") that reads as another escape
+// or as a lone backslash, which the doubling of backslashes rules out.
+std::size_t character_end(std::string_view text, std::size_t at) {
+  if (text[at] != '\\' || at + 1 == text.size()) return sequence_end(text, at);
+  if (text.substr(at + 1).starts_with("u{")) {
+    const std::size_t close = text.find('}', at + 3);
+    if (close != std::string_view::npos) return close + 1;
+  }
+  return sequence_end(text, at + 1);
 }
 
 // Whether the character that starts at `at` lies at U+1100 or above: three- and four-byte
@@ -29,6 +41,13 @@ bool counts_wide(std::string_view text, std::size_t at) {
   return at + 1 < text.size() && static_cast<unsigned char>(text[at + 1]) >= 0x84;
 }
 
+// The columns of the character (or escape) from `at` to `end`: an escape is ASCII, a column a
+// byte.
+std::size_t character_width(std::string_view text, std::size_t at, std::size_t end) {
+  if (text[at] == '\\') return end - at;
+  return counts_wide(text, at) ? 2 : 1;
+}
+
 struct Character {
   std::size_t begin;
   std::size_t end;
@@ -39,7 +58,7 @@ std::vector<Character> characters(std::string_view text) {
   std::vector<Character> out;
   for (std::size_t at = 0; at < text.size();) {
     const std::size_t end = character_end(text, at);
-    out.push_back({at, end, counts_wide(text, at) ? 2u : 1u});
+    out.push_back({at, end, character_width(text, at, end)});
     at = end;
   }
   return out;
@@ -59,8 +78,10 @@ std::string displayable_message(std::string_view bytes) {
 
 std::size_t display_width(std::string_view text) {
   std::size_t width = 0;
-  for (std::size_t at = 0; at < text.size(); at = character_end(text, at)) {
-    width += counts_wide(text, at) ? 2 : 1;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = character_end(text, at);
+    width += character_width(text, at, end);
+    at = end;
   }
   return width;
 }
@@ -69,10 +90,11 @@ std::string truncate_to_width(std::string_view text, std::size_t columns) {
   std::size_t width = 0;
   std::size_t at = 0;
   while (at < text.size()) {
-    const std::size_t character_width = counts_wide(text, at) ? 2 : 1;
-    if (width + character_width > columns) break;
-    width += character_width;
-    at = character_end(text, at);
+    const std::size_t end = character_end(text, at);
+    const std::size_t columns_taken = character_width(text, at, end);
+    if (width + columns_taken > columns) break;
+    width += columns_taken;
+    at = end;
   }
   return std::string(text.substr(0, at));
 }

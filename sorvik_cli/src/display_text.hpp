@@ -23,10 +23,11 @@ namespace sorvik_cli {
 [[nodiscard]] std::size_t display_width(std::string_view text);
 
 // `text` cut in the middle, with "…" in place of what was left out, to at most `columns`
-// columns; the end keeps more than the start, since that is where a path names its file.
+// columns; the end keeps more than the start, since that is where a path names its file. The
+// cuts fall between characters, and between whole escapes of a `displayable` text ("\u{1b}").
 [[nodiscard]] std::string shorten_middle(std::string_view text, std::size_t columns);
 
-// The start of `text` that fits in `columns` columns, cut between characters.
+// The start of `text` that fits in `columns` columns, cut between characters and whole escapes.
 [[nodiscard]] std::string truncate_to_width(std::string_view text, std::size_t columns);
 
 }  // namespace sorvik_cli

@@ -6,6 +6,7 @@
 
 #include "display_text.hpp"
 #include "human_units.hpp"
+#include "sorvik_lib/types/saturating.hpp"
 #include "sorvik_lib/types/utf8.hpp"
 #include "text_table.hpp"
 
@@ -37,11 +38,14 @@ std::string_view risk_name(RiskLevel risk) {
 }
 
 std::uint64_t total_reclaimable(std::span<const CleanupOption> options) {
-  std::uint64_t total = 0;
-  for (const CleanupOption& option : options) total += option.reclaimableBytes;
+  // All unused images hold the dangling ones, which are then left out rather than taken off
+  // afterwards: a saturated sum cannot be taken from.
   const CleanupOption* dangling = find_option(options, "dangling_images");
-  if (dangling != nullptr && find_option(options, "all_unused_images") != nullptr) {
-    total -= dangling->reclaimableBytes;
+  const CleanupOption* left_out =
+      find_option(options, "all_unused_images") != nullptr ? dangling : nullptr;
+  std::uint64_t total = 0;
+  for (const CleanupOption& option : options) {
+    if (&option != left_out) sorvik_lib::types::add_saturating(total, option.reclaimableBytes);
   }
   return total;
 }

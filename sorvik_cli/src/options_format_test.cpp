@@ -54,6 +54,16 @@ TEST(OptionsTable, TheTotalCountsDanglingImagesOnce) {
   EXPECT_EQ(total_reclaimable({}), 0u);
 }
 
+TEST(OptionsTable, TheTotalSaturates) {
+  auto options = docker_options();
+  options[1].reclaimableBytes = UINT64_MAX - 1;  // build cache
+  options[4].reclaimableBytes = 2;               // unused volumes
+  EXPECT_EQ(total_reclaimable(options), UINT64_MAX);
+  // Saturated, the total stays full: dangling images are left out, never taken off.
+  options[0].reclaimableBytes = UINT64_MAX;
+  EXPECT_EQ(total_reclaimable(options), UINT64_MAX);
+}
+
 TEST(OptionsJson, RecordFieldNamesAndRiskByName) {
   const auto json = options_to_json(docker_options());
   ASSERT_EQ(json.size(), 5u);

@@ -5,6 +5,7 @@
 
 #include "display_text.hpp"
 #include "human_units.hpp"
+#include "sorvik_lib/types/saturating.hpp"
 
 namespace sorvik_cli {
 
@@ -22,7 +23,7 @@ void ProgressState::apply(const sorvik_lib::cleaner::CleanProgress& event) {
     done_ = index_;
     current_ = displayable(path_started->path);
   } else if (const auto* cleaned = std::get_if<progress::PathCleaned>(&event)) {
-    bytes_ += cleaned->bytes;
+    sorvik_lib::types::add_saturating(bytes_, cleaned->bytes);
     done_ = index_ + 1;
   } else if (std::holds_alternative<progress::PathFailed>(event)) {
     ++failures_;

@@ -133,6 +133,58 @@ TEST(ProgressLine, ANarrowLineGivesUpThePathBeforeTheWalk) {
   EXPECT_EQ(display_width(shortened), counts.size() + 12);
 }
 
+// Whether every backslash of `text` begins a whole escape: "\u{hex}", or a backslash and one of
+// the characters displayable() escapes that way.
+bool holds_whole_escapes(std::string_view text) {
+  for (std::size_t at = text.find('\\'); at != std::string_view::npos; at = text.find('\\', at)) {
+    const std::string_view rest = text.substr(at + 1);
+    if (rest.starts_with("u{")) {
+      const std::size_t close = rest.find('}');
+      if (close == std::string_view::npos || close == 2) return false;
+      if (rest.substr(2, close - 2).find_first_not_of("0123456789abcdef") !=
+          std::string_view::npos) {
+        return false;
+      }
+      at += close + 2;
+      continue;
+    }
+    if (rest.empty() || std::string_view("nrt0\\\"").find(rest[0]) == std::string_view::npos) {
+      return false;
+    }
+    at += 2;
+  }
+  return true;
+}
+
+TEST(ProgressLine, CutsFallBetweenWholeEscapes) {
+  // Escapes of every length, a doubled backslash before a literal "u{1b}", and wide characters.
+  const std::string path = displayable(
+      "/t/\x1b\x1b\x1b\x1b[31mred\x1b[0m/\\u{1b}\u202e\n\t\x7f/\xe4\xb8\xad\xe6\x96\x87/"
+      "\x1b\x1b\x1b\x1b\x1b\x1b/end");
+  ASSERT_TRUE(holds_whole_escapes(path)) << path;
+  const auto state = state_at(path);
+  const std::string counts = "2/10 paths, 1.23GB freed";
+  for (std::size_t columns = 0; columns <= counts.size() + display_width(path) + 4; ++columns) {
+    const std::string line = render_progress_line(state, CleanMode::Delete, columns);
+    EXPECT_LE(display_width(line), columns) << line;
+    EXPECT_TRUE(holds_whole_escapes(line)) << columns << ": " << line;
+  }
+  for (std::size_t columns = 0; columns <= display_width(path); ++columns) {
+    const std::string start = truncate_to_width(path, columns);
+    EXPECT_TRUE(path.starts_with(start));
+    EXPECT_TRUE(holds_whole_escapes(start)) << columns << ": " << start;
+    const std::string shortened = shorten_middle(path, columns);
+    EXPECT_LE(display_width(shortened), columns) << shortened;
+    EXPECT_TRUE(holds_whole_escapes(shortened)) << columns << ": " << shortened;
+  }
+  // An escape is as wide as it is long; a cut one column short of it drops it whole.
+  EXPECT_EQ(display_width("a\\u{1b}b"), 8u);
+  EXPECT_EQ(truncate_to_width("a\\u{1b}b", 6), "a");
+  EXPECT_EQ(truncate_to_width("a\\u{1b}b", 7), "a\\u{1b}");
+  EXPECT_EQ(truncate_to_width("a\\\\u{1b}", 3), "a\\\\");
+  EXPECT_EQ(truncate_to_width("a\\\\u{1b}", 4), "a\\\\u");
+}
+
 TEST(RedrawThrottle, AtMostOncePerInterval) {
   RedrawThrottle throttle(100ms);
   const RedrawThrottle::Clock::time_point start{};

@@ -160,6 +160,13 @@ ScreenedPaths screen_paths(std::vector<Path> paths,
       screened.rejected.push_back({std::move(path), std::move(*message)});
       continue;
     }
+    // A path too long for the system's path calls cannot be looked at, so it cannot be screened:
+    // it is refused with the system's reason, whether or not something lies there, rather than
+    // passed on as if missing (the cleaner would skip it without a word).
+    if (const auto too_long = sorvik_lib::sys::path_too_long(path)) {
+      screened.rejected.push_back({std::move(path), too_long->message()});
+      continue;
+    }
     const auto identity = identity_of(path);
     if (identity && screened.forbidden.contains(*identity)) {
       forbid(path);

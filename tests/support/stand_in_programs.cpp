@@ -156,4 +156,26 @@ void StandInPrograms::write_answer(const std::vector<std::string>& command, std:
   write(std::filesystem::path(path).concat(".call"), line + "\n");
 }
 
+ScopedSearch::ScopedSearch(const std::optional<std::string>& value,
+                           const std::filesystem::path& directory)
+    : directory_(std::filesystem::current_path()) {
+  if (const char* path = ::getenv("PATH")) saved_path_ = path;
+  if (value) {
+    ::setenv("PATH", value->c_str(), 1);
+  } else {
+    ::unsetenv("PATH");
+  }
+  std::filesystem::current_path(directory);
+}
+
+ScopedSearch::~ScopedSearch() {
+  if (saved_path_) {
+    ::setenv("PATH", saved_path_->c_str(), 1);
+  } else {
+    ::unsetenv("PATH");
+  }
+  std::error_code ignored;
+  std::filesystem::current_path(directory_, ignored);
+}
+
 }  // namespace sorvik_test

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,6 +57,20 @@ class StandInPrograms {
   std::string saved_path_;
   bool had_path_ = false;
   std::map<std::string, int> answer_numbers_;
+};
+
+// PATH set to `value` (unset for nothing) and the working directory moved to `directory` while
+// the object lives; both come back after.
+class ScopedSearch {
+ public:
+  ScopedSearch(const std::optional<std::string>& value, const std::filesystem::path& directory);
+  ~ScopedSearch();
+  ScopedSearch(const ScopedSearch&) = delete;
+  ScopedSearch& operator=(const ScopedSearch&) = delete;
+
+ private:
+  std::filesystem::path directory_;
+  std::optional<std::string> saved_path_;
 };
 
 }  // namespace sorvik_test

@@ -14,6 +14,7 @@
 #include "sorvik_lib/cleaner/kept_roots.hpp"
 #include "sorvik_lib/cleaner/tree.hpp"
 #include "sorvik_lib/sys/path_calls.hpp"
+#include "sorvik_lib/types/saturating.hpp"
 #include "sorvik_lib/types/utf8.hpp"
 #include "walk_controls.hpp"
 #include "watched_tree.hpp"
@@ -21,17 +22,15 @@
 namespace sorvik_lib::cleaner {
 
 using sys::FinalLink;
+using types::add_saturating;
 using types::CleanResult;
 using types::Path;
+using types::saturating_minus;
 
 namespace {
 
 // The root of another mounted filesystem met inside a path: the system's own word for it.
 const CleanError kMounted = CleanError::system(sys::SystemError(EBUSY));
-
-std::uint64_t saturating_minus(std::uint64_t from, std::uint64_t amount) {
-  return from > amount ? from - amount : 0;
-}
 
 Path join(const Path& root, const char* name) {
   Path path = root;
@@ -68,7 +67,14 @@ class CleanRun {
  private:
   void clean_one(const Path& path, std::uint64_t index, bool dry_run) {
     // A missing path, a dangling link or an unsearchable parent: nothing to do and nothing to say.
-    if (!sys::stat_path(path, FinalLink::Follow)) return;
+    // A path too long to look up may exist all the same, and is said to be out of reach.
+    if (const auto found = sys::stat_path(path, FinalLink::Follow); !found) {
+      if (const auto too_long = sys::path_too_long(path)) {
+        emit(progress::PathStarted{types::to_utf8_lossy(path), index});
+        fail(path, CleanError::system(*too_long));
+      }
+      return;
+    }
     // What the path itself names, a link as the link.
     const auto entry = sys::stat_path(entry_path(path), FinalLink::NoFollow);
     const bool kept = kept_roots_.contains(path, entry ? &*entry : nullptr);
@@ -147,8 +153,8 @@ class CleanRun {
       if (size == 0) return;
     }
     result_.removed.push_back(root);
-    result_.bytesFreed += size;
-    bytes_allocated_ += allocated;
+    add_saturating(result_.bytesFreed, size);
+    add_saturating(bytes_allocated_, allocated);
     if (size != 0) emit(progress::PathCleaned{types::to_utf8_lossy(root), size});
   }
 
@@ -156,8 +162,8 @@ class CleanRun {
   void credit_what_went(const Path& path, const TreeMeasure& before) {
     if (before.bytes == 0 && before.allocated == 0) return;
     const TreeMeasure after = measure_left(path);
-    result_.bytesFreed += saturating_minus(before.bytes, after.bytes);
-    bytes_allocated_ += saturating_minus(before.allocated, after.allocated);
+    add_saturating(result_.bytesFreed, saturating_minus(before.bytes, after.bytes));
+    add_saturating(bytes_allocated_, saturating_minus(before.allocated, after.allocated));
   }
 
   // What is left of a path after a removal that stopped: uncancellable, and without whatever
@@ -198,8 +204,8 @@ class CleanRun {
 
   void credit(const Path& path, std::uint64_t size, std::uint64_t allocated) {
     result_.removed.push_back(path);
-    result_.bytesFreed += size;
-    bytes_allocated_ += allocated;
+    add_saturating(result_.bytesFreed, size);
+    add_saturating(bytes_allocated_, allocated);
     emit(progress::PathCleaned{types::to_utf8_lossy(path), size});
   }
 

@@ -3,8 +3,10 @@
 // another thread deletes while the cleaner walks them.
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <random>
@@ -27,6 +29,60 @@ using types::Path;
 CleanResult clean(const std::vector<Path>& paths, const PathSet& keep = {}) {
   return Cleaner::clean(paths, false, keep, {});
 }
+
+// A forked child that never outlives the test: whatever ends the test, the child is killed and
+// reaped, so that no stopped child keeps the test runner's output pipe open for ever.
+class ForkedChild {
+ public:
+  explicit ForkedChild(pid_t pid) : pid_(pid) {}
+  ForkedChild(const ForkedChild&) = delete;
+  ForkedChild& operator=(const ForkedChild&) = delete;
+  ~ForkedChild() {
+    if (pid_ <= 0 || reaped_) return;
+    ::kill(pid_, SIGKILL);
+    while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+    }
+  }
+
+  [[nodiscard]] pid_t pid() const { return pid_; }
+
+  // Whether the child has ended, reaping it if so; the status is kept for wait().
+  bool has_ended() {
+    if (reaped_) return true;
+    if (::waitpid(pid_, &status_, WNOHANG) == pid_) reaped_ = true;
+    return reaped_;
+  }
+
+  // Stops the child and waits until it has stopped; false if it ended first.
+  bool stop() {
+    if (reaped_ || ::kill(pid_, SIGSTOP) != 0) return false;
+    int status = 0;
+    pid_t waited;
+    while ((waited = ::waitpid(pid_, &status, WUNTRACED)) < 0 && errno == EINTR) {
+    }
+    if (waited == pid_ && WIFSTOPPED(status)) return true;
+    if (waited == pid_) {
+      reaped_ = true;
+      status_ = status;
+    }
+    return false;
+  }
+
+  // The child's wait status once it has ended.
+  int wait() {
+    while (!reaped_) {
+      const pid_t waited = ::waitpid(pid_, &status_, 0);
+      if (waited == pid_ && !WIFSTOPPED(status_)) reaped_ = true;
+      if (waited < 0 && errno != EINTR) break;
+    }
+    return status_;
+  }
+
+ private:
+  pid_t pid_;
+  int status_ = 0;
+  bool reaped_ = false;
+};
 
 double seconds_since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -121,6 +177,39 @@ TEST(HostileTree, PathsFarBeyondThePathLimitBelowTheInputPath) {
   EXPECT_TRUE(std::filesystem::is_empty(dir / "kept"));
 }
 
+// A path that itself reaches beyond the system's path limit cannot be looked at by name: it is
+// reported with the system's reason, in a dry run too, and nothing of it goes.
+TEST(HostileTree, AnInputPathBeyondThePathLimitIsReportedNotSkipped) {
+  TempDir dir;
+  const std::string longest(255, 'p');
+  make_dir(dir / "tree");
+  std::string deepest = dir / "tree";
+  int fd = ::open(deepest.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  for (int depth = 0; depth < 20; ++depth) {
+    ASSERT_EQ(::mkdirat(fd, longest.c_str(), 0755), 0);
+    const int next = ::openat(fd, longest.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ::close(fd);
+    fd = next;
+    deepest += "/" + longest;
+  }
+  make_file_at(fd, "f", 10);
+  ::close(fd);
+  ASSERT_GT(deepest.size(), static_cast<std::size_t>(PATH_MAX));
+  const std::string message = sys::SystemError(ENAMETOOLONG).message();
+  for (const bool dry_run : {true, false}) {
+    std::vector<std::string> events;
+    const auto result =
+        Cleaner::clean(std::vector<Path>{deepest}, dry_run, {}, [&](const CleanProgress& event) {
+          if (std::holds_alternative<progress::PathFailed>(event)) {
+            events.push_back("failed");
+          }
+        });
+    EXPECT_EQ(result, (CleanResult{{}, {{deepest, message}}, 0}));
+    EXPECT_EQ(events, std::vector<std::string>{"failed"});
+  }
+  EXPECT_EQ(tree_size(dir / "tree"), 10u);
+}
+
 // A chain of `depth` directories below `top`, each level holding a one-byte file.
 std::uint64_t make_chain(const std::string& top, int depth) {
   make_dir(top);
@@ -191,15 +280,20 @@ TEST(HostileTree, ABranchDeletedUnderADeepWalk) {
 
   // The cleaner runs in a child that is held still while the branch goes, so that it meets the
   // deleted directories at every step of its way back up.
-  const pid_t child = ::fork();
-  if (child == 0) ::_exit(clean({top}) == CleanResult{{top}, {}, 4} ? 0 : 1);
-  while (exists_no_follow(first)) {
+  ForkedChild child(::fork());
+  if (child.pid() == 0) ::_exit(clean({top}) == CleanResult{{top}, {}, 4} ? 0 : 1);
+  ASSERT_GT(child.pid(), 0);
+  // Bounded: a child that ended before deleting anything leaves `first` in place.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (exists_no_follow(first) && !child.has_ended()) {
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the cleaner never began";
   }
-  ASSERT_EQ(::kill(child, SIGSTOP), 0);
-  std::filesystem::remove_all(top + "/d/d");
-  ASSERT_EQ(::kill(child, SIGCONT), 0);
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(child.stop());
+  // The stopped child still holds its handles; the branch goes whatever state it is in.
+  std::error_code ignored;
+  std::filesystem::remove_all(top + "/d/d", ignored);
+  ASSERT_EQ(::kill(child.pid(), SIGCONT), 0);
+  const int status = child.wait();
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
   EXPECT_FALSE(exists_no_follow(top));
 }

@@ -6,6 +6,7 @@
 #include "sorvik_lib/cleaner/path_set.hpp"
 #include "sorvik_lib/cleaner/tree.hpp"
 #include "sorvik_lib/sys/path_calls.hpp"
+#include "sorvik_lib/types/saturating.hpp"
 
 namespace sorvik_lib::cleaner {
 
@@ -58,8 +59,8 @@ PreviewCredit PreviewLedger::credited_inside(const PathPlace& place) const {
   for (const auto* taken : {&removed_, &emptied_}) {
     for (auto it = taken->lower_bound(prefix); it != taken->end() && it->first.starts_with(prefix);
          ++it) {
-      total.bytes += it->second.bytes;
-      total.allocated += it->second.allocated;
+      types::add_saturating(total.bytes, it->second.bytes);
+      types::add_saturating(total.allocated, it->second.allocated);
     }
   }
   return total;
@@ -73,8 +74,8 @@ void PreviewLedger::record_removed(const Path& path, const PathPlace& place, Pre
 void PreviewLedger::record_emptied(const PathPlace& place, PreviewCredit credit) {
   auto [slot, added] = emptied_.emplace(place.target, credit);
   if (!added) {
-    slot->second.bytes += credit.bytes;
-    slot->second.allocated += credit.allocated;
+    types::add_saturating(slot->second.bytes, credit.bytes);
+    types::add_saturating(slot->second.allocated, credit.allocated);
   }
 }
 

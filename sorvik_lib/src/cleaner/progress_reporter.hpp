@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "sorvik_lib/cleaner/clean_progress.hpp"
+#include "sorvik_lib/types/saturating.hpp"
 
 namespace sorvik_lib::cleaner {
 
@@ -19,7 +20,7 @@ class TreeProgressReporter {
   void count_entry() {
     if ((++progress_.entries & 255) == 0) report_if_due();
   }
-  void add_bytes(std::uint64_t bytes) { progress_.bytes += bytes; }
+  void add_bytes(std::uint64_t bytes) { types::add_saturating(progress_.bytes, bytes); }
 
   // Begins another stage of the same path; the entry count starts again.
   void start_stage(TreeStage stage, std::uint64_t entries_total, std::uint64_t bytes);

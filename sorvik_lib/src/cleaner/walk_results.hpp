@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "sorvik_lib/cleaner/clean_error.hpp"
+#include "sorvik_lib/types/saturating.hpp"
 #include "walk_controls.hpp"
 
 namespace sorvik_lib::cleaner {
@@ -38,7 +39,7 @@ struct TreeMeasure {
 // file of several links is met the others may be gone, so it is looked up whatever its link count.
 inline void count_regular_file(const struct stat& status, const WalkControls& controls,
                                TreeMeasure& measure) {
-  measure.bytes += static_cast<std::uint64_t>(status.st_size);
+  types::add_saturating(measure.bytes, static_cast<std::uint64_t>(status.st_size));
   if (IdentitySet* linked = controls.linked_files) {
     const FileIdentity identity{status.st_dev, status.st_ino};
     if (status.st_nlink > 1 ? !linked->insert(identity).second
@@ -46,7 +47,7 @@ inline void count_regular_file(const struct stat& status, const WalkControls& co
       return;
     }
   }
-  measure.allocated += static_cast<std::uint64_t>(status.st_blocks) * 512;
+  types::add_saturating(measure.allocated, static_cast<std::uint64_t>(status.st_blocks) * 512);
 }
 
 // Told of an entry of an emptied directory that could not go, by its name, with the system's

@@ -1,6 +1,7 @@
-// The child-process runner, on posix_spawnp. Written by hand because the needs are exact: no
-// shell, each stream set up on its own, both output pipes drained together, and no child ever
-// holding a descriptor it was not given, so that no pipe stays open in a stranger.
+// The child-process runner, on posix_spawn. Written by hand because the needs are exact: no
+// shell, each stream set up on its own, both output pipes drained together, no child ever
+// holding a descriptor it was not given, so that no pipe stays open in a stranger, and no program
+// found anywhere but in the absolute entries of PATH.
 #include "sorvik_lib/sys/process.hpp"
 
 #include <fcntl.h>
@@ -19,6 +20,7 @@
 
 #include "sorvik_lib/platform.hpp"
 #include "sorvik_lib/sys/io.hpp"
+#include "sorvik_lib/sys/search_path.hpp"
 #include "sorvik_lib/sys/spawn_setup.hpp"
 #include "sorvik_lib/sys/unique_fd.hpp"
 
@@ -265,6 +267,42 @@ class Cancellation {
   return {};
 }
 
+// Whether execvp, having failed to run one candidate with `error`, goes on to the next: the
+// program is not there, or not executable there (EACCES, which it reports if nothing else runs).
+bool tries_next_candidate(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+    case ESTALE:
+    case ENODEV:
+    case ETIMEDOUT:
+    case EACCES:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Starts the first candidate for `argv[0]` that the system will run, as posix_spawnp does except
+// that only absolute entries of the inherited PATH are searched (see search_path.hpp). Trying each
+// in turn, instead of checking first, leaves the system to judge what it can execute, with no
+// moment between the check and the start.
+[[nodiscard]] std::expected<pid_t, SystemError> spawn_found(char* const* argv, SpawnSetup& setup) {
+  char** const environment_block = environment();
+  const auto candidates = program_candidates(argv[0], environment_value(environment_block, "PATH"));
+  int error = ENOENT;
+  bool denied = false;
+  for (const std::string& candidate : candidates) {
+    pid_t pid = 0;
+    error = ::posix_spawn(&pid, candidate.c_str(), setup.actions(), setup.attributes(), argv,
+                          environment_block);
+    if (error == 0) return pid;
+    if (!tries_next_candidate(error)) return std::unexpected(SystemError(error));
+    denied = denied || error == EACCES;
+  }
+  return std::unexpected(SystemError(denied ? EACCES : ENOENT));
+}
+
 [[nodiscard]] std::expected<int, SystemError> wait_for(pid_t pid, Cancellation& cancellation) {
   if (cancellation.reaped_status()) return *cancellation.reaped_status();
   // A child that has closed its output may still run: until it ends or is asked to stop, the
@@ -333,10 +371,9 @@ std::expected<ProcessResult, SystemError> run_process(std::span<const std::strin
                              Direction::FromChild);
   if (!error) return std::unexpected(error.error());
 
-  pid_t pid = 0;
-  const int spawned = ::posix_spawnp(&pid, argv[0], setup.actions(), setup.attributes(),
-                                     argv.data(), environment());
-  if (spawned != 0) return std::unexpected(SystemError(spawned));
+  const auto spawned = spawn_found(argv.data(), setup);
+  if (!spawned) return std::unexpected(spawned.error());
+  const pid_t pid = *spawned;
   // Only the child may hold its ends, or our reads would never see end of file.
   input->child.reset();
   output->child.reset();

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,7 +12,10 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <optional>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -255,6 +259,108 @@ TEST(RunProcess, InheritedInputIsTheCallersOwn) {
   std::fclose(file);
   ASSERT_TRUE(result);
   EXPECT_EQ(result->output, "from the caller");
+}
+
+// PATH set to `value` (unset for nothing) while the object lives; the old value comes back after.
+class ScopedSearchPath {
+ public:
+  explicit ScopedSearchPath(const std::optional<std::string>& value) {
+    if (const char* old = ::getenv("PATH")) saved_ = old;
+    if (value) {
+      ::setenv("PATH", value->c_str(), 1);
+    } else {
+      ::unsetenv("PATH");
+    }
+  }
+  ~ScopedSearchPath() {
+    if (saved_) {
+      ::setenv("PATH", saved_->c_str(), 1);
+    } else {
+      ::unsetenv("PATH");
+    }
+  }
+  ScopedSearchPath(const ScopedSearchPath&) = delete;
+  ScopedSearchPath& operator=(const ScopedSearchPath&) = delete;
+
+ private:
+  std::optional<std::string> saved_;
+};
+
+// A fresh directory of programs named `prog`, each a script that prints its directory's name.
+class ProgramDirectories {
+ public:
+  ProgramDirectories() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "sorvik-path-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    root_ = pattern;
+  }
+  ~ProgramDirectories() {
+    std::error_code ignored;
+    std::filesystem::remove_all(root_, ignored);
+  }
+  ProgramDirectories(const ProgramDirectories&) = delete;
+  ProgramDirectories& operator=(const ProgramDirectories&) = delete;
+
+  // `name`/prog, executable or not.
+  std::string add(const std::string& name, bool executable) {
+    std::filesystem::create_directories(root_ / name);
+    const auto program = root_ / name / "prog";
+    std::ofstream(program) << "#!/bin/sh\necho " << name << "\n";
+    std::filesystem::permissions(program, std::filesystem::perms(executable ? 0755 : 0644));
+    return (root_ / name).string();
+  }
+  [[nodiscard]] const std::filesystem::path& root() const { return root_; }
+
+ private:
+  std::filesystem::path root_;
+};
+
+std::string output_of(const std::string& program) {
+  const auto result = run_process(std::vector<std::string>{program});
+  if (!result) return result.error().message();
+  return result->output;
+}
+
+// Found as posix_spawnp finds it, except in the working directory or the C library's own list.
+TEST(RunProcess, LooksProgramsUpInTheAbsoluteEntriesOfPathOnly) {
+  ProgramDirectories programs;
+  const std::string first = programs.add("first", true);
+  const std::string second = programs.add("second", true);
+  const std::string denied = programs.add("denied", false);
+  std::filesystem::create_directories(programs.root() / "directory" / "prog");
+  const std::string directory = (programs.root() / "directory").string();
+  {
+    const ScopedSearchPath path(first + ":" + second);
+    EXPECT_EQ(output_of("prog"), "first\n");
+  }
+  {
+    // Not executable there, or a directory: the search goes on.
+    const ScopedSearchPath path(denied + ":" + directory + "::" + second);
+    EXPECT_EQ(output_of("prog"), "second\n");
+  }
+  {
+    const ScopedSearchPath path(denied + ":/nonexistent");
+    EXPECT_EQ(output_of("prog"), "Permission denied (os error 13)");
+  }
+
+  // The working directory holds a `prog` that must never run.
+  const auto here = std::filesystem::current_path();
+  std::filesystem::current_path(first);
+  for (const std::optional<std::string>& path :
+       {std::optional<std::string>(""), std::optional<std::string>("/nonexistent:"),
+        std::optional<std::string>(":/nonexistent"), std::optional<std::string>("."),
+        std::optional<std::string>("../first"), std::optional<std::string>(std::nullopt)}) {
+    const ScopedSearchPath scoped(path);
+    EXPECT_EQ(output_of("prog"), "No such file or directory (os error 2)")
+        << path.value_or("unset");
+    // Without PATH even the C library's default list (/bin/sh is on it) is not searched.
+    if (!path) {
+      EXPECT_EQ(output_of("sh"), "No such file or directory (os error 2)");
+    }
+  }
+  // A name with a "/" is taken as given.
+  EXPECT_EQ(output_of("./prog"), "first\n");
+  std::filesystem::current_path(here);
 }
 
 }  // namespace

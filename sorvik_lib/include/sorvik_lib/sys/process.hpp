@@ -1,6 +1,7 @@
-// Runs a program as a child process and collects its output and exit status. The program is
-// looked up on the executable search path and gets its arguments one by one: no shell is ever
-// involved. Both output pipes (and the input pipe, when there are bytes to feed) are served
+// Runs a program as a child process and collects its output and exit status. A program named
+// without a "/" is looked up in the absolute entries of the inherited PATH only (never the working
+// directory, and nowhere at all without a PATH), and gets its arguments one by one: no shell is
+// ever involved. Both output pipes (and the input pipe, when there are bytes to feed) are served
 // together with poll(), so a child that writes megabytes to either stream never blocks. The
 // environment and working directory are inherited. There is no time-out: the call returns when
 // the child has exited and been waited for. A caller that may have to stop early passes a cancel
@@ -69,9 +70,10 @@ struct ProcessResult {
   bool cancelled = false;  // the child was sent SIGTERM because the cancel flag was set
 };
 
-// Starts `arguments[0]`, found on PATH, with `arguments` as its argument vector, and waits for it.
-// Fails with the system error when the child cannot be started, its pipes cannot be served, or it
-// cannot be waited for.
+// Starts `arguments[0]`, found in PATH's absolute entries (or as given when it holds a "/"), with
+// `arguments` as its argument vector, and waits for it. Fails with the system error when the child
+// cannot be started (ENOENT when no entry holds the program, EACCES when those that do cannot run
+// it), its pipes cannot be served, or it cannot be waited for.
 [[nodiscard]] std::expected<ProcessResult, SystemError> run_process(
     std::span<const std::string> arguments, const ProcessOptions& options = {});
 

@@ -8,6 +8,7 @@
 #include "sorvik_lib/strategies/docker/docker_strategy.hpp"
 #include "sorvik_lib/strategies/docker/usage.hpp"
 #include "sorvik_lib/strategies/parse_size.hpp"
+#include "sorvik_lib/types/saturating.hpp"
 
 namespace sorvik_lib::strategies::docker {
 namespace {
@@ -20,7 +21,9 @@ std::uint64_t dangling_image_bytes() {
   const auto listing = run_docker_command(arguments);
   if (!listing) return 0;
   std::uint64_t total = 0;
-  for (const auto line : trimmed_lines(listing->stdout_text)) total += parse_size(line).value_or(0);
+  for (const auto line : trimmed_lines(listing->stdout_text)) {
+    types::add_saturating(total, parse_size(line).value_or(0));
+  }
   return total;
 }
 

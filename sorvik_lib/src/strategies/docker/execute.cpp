@@ -7,6 +7,7 @@
 #include "sorvik_lib/strategies/docker/docker_strategy.hpp"
 #include "sorvik_lib/strategies/docker/prune.hpp"
 #include "sorvik_lib/sys/process.hpp"
+#include "sorvik_lib/types/saturating.hpp"
 #include "sorvik_lib/types/utf8.hpp"
 
 namespace sorvik_lib::strategies::docker {
@@ -56,7 +57,7 @@ std::expected<types::CleanResult, StrategyError> DockerStrategy::execute(
 
     // A prune that got to its end before the stop reached it has done its work and says so.
     if (run->status.success()) {
-      result.bytesFreed += parse_prune_output(output);
+      types::add_saturating(result.bytesFreed, parse_prune_output(output));
       result.removed.push_back(std::move(pseudo_path));
     } else if (run->cancelled) {
       result.errors.push_back({std::move(pseudo_path), "Cancelled"});
