@@ -149,12 +149,16 @@ TEST(ApfsLikeVolume, ProtectsMarkedEntriesAndShiftsItsListingAsAsked) {
   EXPECT_EQ(::unlink((volume / "locked").c_str()) == 0 ? 0 : errno, EPERM);
   EXPECT_EQ(names_in(volume / ""), (std::set<std::string>{"Locked", "Sealed"}));
 
-  // One pass of listing while deleting misses entries, but no more than the limit.
-  (void)make_files(volume / "many", 500);
-  const std::size_t left = left_after_one_deleting_pass(volume / "many");
-  EXPECT_GT(left, 0u);
-  EXPECT_LE(left, 64u);
-  EXPECT_EQ(left_after_one_deleting_pass(volume / "many"), 0u);
+  // One pass of listing while deleting misses entries, no more than the limit, and a few more
+  // passes find the rest.
+  make_files(volume / "many", 500);
+  std::vector<std::size_t> left = {left_after_one_deleting_pass(volume / "many")};
+  EXPECT_GT(left.front(), 0u);
+  EXPECT_LE(left.front(), 64u);
+  while (left.back() != 0 && left.size() < 8) {
+    left.push_back(left_after_one_deleting_pass(volume / "many"));
+  }
+  EXPECT_EQ(left.back(), 0u) << "left after each pass: " << ::testing::PrintToString(left);
 }
 
 TEST(HelperOnApfsLikeVolume, KeptRootsSpelledInAnotherCaseOrFormAreEmptied) {
@@ -222,11 +226,17 @@ TEST(HelperOnApfsLikeVolume, SystemRootsByAnotherCaseAreRefusedInARootOnTheVolum
 TEST(HelperOnApfsLikeVolume, LargeTreesUnderAShiftingListingGoWithExactBytes) {
   Volume volume({Listing::Shifting, 64});
   if (volume.unavailable()) GTEST_SKIP() << *volume.unavailable();
+  // Made by the filesystem itself: ten thousand creates through the kernel take long.
   std::uint64_t bytes = 0;
   for (const char* tree : {"Tree", "Kept"}) {
-    bytes += make_files(volume / tree, 4000);
-    bytes += make_files(volume / tree / "deeper", 1000);
+    for (const auto& [folder, count] : {std::pair{"", 4000u}, std::pair{"deeper", 1000u}}) {
+      const fs::path directory = volume / tree / folder;
+      fs::create_directories(directory);
+      ASSERT_EQ(volume.mount().fill(directory, count, 100), std::nullopt) << directory;
+      for (unsigned i = 0; i < count; ++i) bytes += i % 100 + 1;
+    }
   }
+  ASSERT_EQ(count_tree(volume / "Tree").bytes, bytes / 2);
   ASSERT_TRUE(fs::equivalent(volume / "KEPT", volume / "Kept"));
 
   const std::vector<std::string> paths = {(volume / "tree").string(), (volume / "KEPT").string()};

@@ -14,7 +14,8 @@
 #
 # Run at once: setting "user.sorvik.listing" ("stable" or "shifting") or "user.sorvik.miss-limit"
 # on the root switches the listing of directories opened afterwards; "user.sorvik.missed" of a
-# directory reads how many entries its listings skipped, so a test can tell they did.
+# directory reads how many entries its listings skipped, so a test can tell they did, and setting
+# "user.sorvik.fill" to "COUNT LARGEST" on one adds COUNT files of 1 to LARGEST bytes at once.
 #
 # Usage (as root): apfs_like_fs.py [--listing stable|shifting] [--miss-limit N] MOUNT_POINT
 # It serves until the mount point is unmounted. Status 3: pyfuse3 is missing; 4: cannot mount.

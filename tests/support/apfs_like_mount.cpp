@@ -189,6 +189,20 @@ std::optional<std::string> ApfsLikeMount::protect([[maybe_unused]] const fs::pat
 #endif
 }
 
+std::optional<std::string> ApfsLikeMount::fill([[maybe_unused]] const fs::path& directory,
+                                               [[maybe_unused]] unsigned count,
+                                               [[maybe_unused]] unsigned largest) const {
+#if SORVIK_TESTS_HAVE_LINUX
+  const std::string value = std::to_string(count) + " " + std::to_string(largest);
+  if (::setxattr(directory.c_str(), "user.sorvik.fill", value.data(), value.size(), 0) != 0) {
+    return SystemError::from_errno().message();
+  }
+  return std::nullopt;
+#else
+  return "extended attributes are set the Linux way";
+#endif
+}
+
 std::optional<std::uint64_t> ApfsLikeMount::missed_in(
     [[maybe_unused]] const fs::path& directory) const {
 #if SORVIK_TESTS_HAVE_LINUX

@@ -41,6 +41,11 @@ class ApfsLikeMount {
   // the error's text when it cannot.
   [[nodiscard]] std::optional<std::string> protect(const std::filesystem::path& entry) const;
 
+  // Adds the files "f0", "f1", ... "f<count - 1>" to the directory `directory` at once, file i
+  // holding i % largest + 1 bytes; the error's text when it cannot.
+  [[nodiscard]] std::optional<std::string> fill(const std::filesystem::path& directory,
+                                                unsigned count, unsigned largest) const;
+
   // How many entries the listings of the directory `directory` skipped as entries were deleted
   // meanwhile; nothing when it cannot be read.
   [[nodiscard]] std::optional<std::uint64_t> missed_in(

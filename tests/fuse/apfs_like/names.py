@@ -9,6 +9,6 @@ def decode(raw: bytes) -> str:
 
 
 def fold(name: str) -> str:
-    # Full case folding can change the decomposition ("ǰ" folds to "ǰ"), so the folded text is
-    # decomposed again; compatibility forms (NFKD) stay distinct, as on APFS.
+    # Folding a decomposed text can leave it out of canonical form (a capital that folds to a letter
+    # and a combining mark), so it is decomposed again. Compatibility forms stay distinct.
     return unicodedata.normalize("NFD", unicodedata.normalize("NFD", name).casefold())

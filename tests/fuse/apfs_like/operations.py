@@ -1,6 +1,6 @@
 # The filesystem's answers to the kernel: lookups by folded name, creates that fail with EEXIST on
 # any spelling of an existing name, protected entries that cannot be unlinked, removed or renamed,
-# real sizes, and the switches set through extended attributes of the root.
+# and real sizes.
 import errno
 import os
 import stat
@@ -9,20 +9,11 @@ import time
 import pyfuse3
 
 from . import nodes
+from .extended_attributes import ExtendedAttributes, fail
 from .listing import Listing, ListingMode
 
-# Extended attributes of the root that switch the listing at run time (for listings opened after).
-LISTING = b"user.sorvik.listing"  # b"stable" or b"shifting"
-MISS_LIMIT = b"user.sorvik.miss-limit"  # a decimal count, 0 for no limit
-# Read only, on a directory: how many entries its listings skipped in all (a decimal count).
-MISSED = b"user.sorvik.missed"
 
-
-def fail(number: int):
-    return pyfuse3.FUSEError(number)
-
-
-class ApfsLikeOperations(pyfuse3.Operations):
+class ApfsLikeOperations(ExtendedAttributes, pyfuse3.Operations):
     enable_writeback_cache = False
 
     def __init__(self, mode: ListingMode):
@@ -272,43 +263,3 @@ class ApfsLikeOperations(pyfuse3.Operations):
 
     async def fsyncdir(self, fh, datasync):
         pass
-
-    # Extended attributes: stored as given; the protected mark and the root's switches read them.
-
-    async def setxattr(self, inode, name, value, ctx):
-        node = self.node(inode)
-        if name == MISSED:
-            raise fail(errno.EPERM)
-        if inode == nodes.Table.ROOT and name in (LISTING, MISS_LIMIT):
-            self.switch(name, value)
-        node.xattrs[name] = bytes(value)
-        node.ctime_ns = time.time_ns()
-
-    def switch(self, name: bytes, value: bytes) -> None:
-        if name == LISTING:
-            if value not in (b"stable", b"shifting"):
-                raise fail(errno.EINVAL)
-            self.mode.shifting = value == b"shifting"
-            return
-        try:
-            self.mode.miss_limit = max(int(value), 0)
-        except ValueError:
-            raise fail(errno.EINVAL) from None
-
-    async def getxattr(self, inode, name, ctx):
-        node = self.node(inode)
-        if name == MISSED and node.is_directory():
-            return str(node.missed).encode()
-        if name not in node.xattrs:
-            raise fail(errno.ENODATA)
-        return node.xattrs[name]
-
-    async def listxattr(self, inode, ctx):
-        return list(self.node(inode).xattrs)
-
-    async def removexattr(self, inode, name, ctx):
-        node = self.node(inode)
-        if name not in node.xattrs:
-            raise fail(errno.ENODATA)
-        del node.xattrs[name]
-        node.ctime_ns = time.time_ns()
