@@ -116,8 +116,9 @@ TEST(ApfsLikeVolume, FoldsCaseAndUnicodeFormsButKeepsEachName) {
   EXPECT_EQ(fs::file_size(volume / kCafeDecomposed), 5u);
 
   // A device of its own, and inode numbers that stay with their entry.
-  struct stat before {
-  }, after{}, outside{};
+  struct stat before = {};
+  struct stat after = {};
+  struct stat outside = {};
   ASSERT_EQ(::stat((volume / "Caches").c_str(), &before), 0);
   ASSERT_EQ(::stat(volume.mount().path().parent_path().c_str(), &outside), 0);
   EXPECT_NE(before.st_dev, outside.st_dev);
@@ -138,8 +139,7 @@ TEST(ApfsLikeVolume, ProtectsMarkedEntriesAndShiftsItsListingAsAsked) {
   EXPECT_EQ(names_in(volume / ""), (std::set<std::string>{"Locked", "Sealed"}));
 
   // One pass of listing while deleting misses entries, no more than the limit, and a few more
-  // passes find the rest.
-  // More than the kernel's largest listing batch.
+  // passes find the rest. The directory holds more than the kernel lists in one batch.
   fs::create_directory(volume / "many");
   ASSERT_EQ(volume.mount().fill(volume / "many", 3000, 10), std::nullopt);
   std::vector<std::size_t> left = {left_after_one_deleting_pass(volume / "many")};
