@@ -196,7 +196,9 @@ TEST(HelperOnApfsLikeVolume, SystemRootsByAnotherCaseAreRefusedInARootOnTheVolum
   ASSERT_TRUE(fs::equivalent(chroot.host_path("/USR"), chroot.host_path("/usr")));
   ASSERT_TRUE(fs::equivalent(chroot.host_path("/users"), chroot.host_path("/Users")));
   write_file(chroot.host_path("/scratch/Junk"), std::string(10, 'j'));
-  const std::vector<std::string> refused = {"/USR", "/users", "/SYSTEM/", "/library/."};
+  const std::vector<std::string> refused = {
+      "/USR",          "/users", "/SYSTEM/",      "/library/.", "/system/volumes/data",
+      "/Private/Var/", "/VAR",   "/APPLICATIONS", "/SBIN"};
   std::vector<std::string> paths = refused;
   paths.push_back("/SCRATCH/junk");
   const auto ran = chroot.run(elevated_request(paths));
