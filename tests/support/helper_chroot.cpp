@@ -17,6 +17,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "support/apfs_like_mount.hpp"
+
 namespace sorvik_test {
 
 namespace fs = std::filesystem;
@@ -95,6 +97,13 @@ bool HelperChroot::mount_case_folding_root() {
 void HelperChroot::build(RootShape shape) {
   fs::create_directory(root_);
   if (shape == RootShape::MacOSCaseFolding && !mount_case_folding_root()) return;
+  if (shape == RootShape::MacOSApfsLike) {
+    apfs_like_root_ = std::make_unique<ApfsLikeMount>(root_);
+    if (apfs_like_root_->unavailable()) {
+      unavailable_ = *apfs_like_root_->unavailable();
+      return;
+    }
+  }
   fs::permissions(root_, fs::perms(0755));
   fs::copy_file(kHelperPath, root_ / "sorvik_helper");
   const auto listed = sorvik_test::run("ldd", {kHelperPath});

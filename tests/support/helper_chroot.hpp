@@ -7,11 +7,13 @@
 // Users, Applications, Library and private, which show at the top through bind mounts (standing
 // in for firmlinks), and /var, /tmp and /etc are links into private/. The bind mounts live in the
 // helper's own mount namespace only. With case folding the root is a case-folding tmpfs, so that
-// "/USERS" is "/Users" as on a Mac's default volume.
+// "/USERS" is "/Users" as on a Mac's default volume; APFS-like, the root is the suite's FUSE
+// filesystem, which folds Unicode forms too.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,7 +30,9 @@ struct ChrootRun {
   std::uint64_t peak_kib = 0;              // the helper's peak resident size
 };
 
-enum class RootShape { Plain, MacOS, MacOSCaseFolding };
+enum class RootShape { Plain, MacOS, MacOSCaseFolding, MacOSApfsLike };
+
+class ApfsLikeMount;
 
 class HelperChroot {
  public:
@@ -75,6 +79,8 @@ class HelperChroot {
   std::vector<std::pair<std::string, std::string>> binds_;  // source, target inside
   bool proc_mounted_ = false;
   bool root_mounted_ = false;
+  // Declared last so that it goes first, before the directory it is mounted on.
+  std::unique_ptr<ApfsLikeMount> apfs_like_root_;
 };
 
 }  // namespace sorvik_test
