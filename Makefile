@@ -17,23 +17,31 @@ RACE_SECONDS ?= 60
 # the ctest lines hold any test without one to it too.
 TEST_TIMEOUT ?= 600
 
-.PHONY: demo test macos fuzz race bench deps deps-test release debug asan portable clean
+.PHONY: demo test macos workflow fuzz race bench deps deps-test release debug asan portable clean
 
 demo: deps release
 	scripts/demo $(RELEASE_DIR)/bin
 
 # The whole suite three times: a Debug build, an ASan + UBSan build, and the portable build that
-# runs on Linux the branches a macOS build takes, each in a folder of its own.
+# runs on Linux the branches a macOS build takes, each in a folder of its own; then why each
+# skipped test was skipped.
 test: deps-test debug asan portable
 	ctest --test-dir $(DEBUG_DIR) --output-on-failure -j$(JOBS) --timeout $(TEST_TIMEOUT)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(ASAN_DIR) --output-on-failure -j$(JOBS) --timeout $(TEST_TIMEOUT)
 	ctest --test-dir $(PORTABLE_DIR) --output-on-failure -j$(JOBS) --timeout $(TEST_TIMEOUT)
+	scripts/skip-reasons $(DEBUG_DIR) $(ASAN_DIR) $(PORTABLE_DIR)
 
 # Every target for macOS (arm64 and x86_64) with Zig's toolchain, and universal executables.
 macos:
 	scripts/install-deps build macos
 	JOBS=$(JOBS) scripts/macos build/macos
+
+# The GitHub workflow: actionlint finds no fault in it, and its Mac job runs the README's Mac
+# commands.
+workflow:
+	scripts/install-deps workflow
+	scripts/check-workflow
 
 deps:
 	scripts/install-deps build

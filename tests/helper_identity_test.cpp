@@ -58,9 +58,10 @@ TEST(HelperKeptRootIdentity, ALinkNamedAsThePathIsRemovedAsALink) {
 }
 
 TEST(HelperKeptRootIdentity, ABindMountOfAKeptRootIsEmptiedNotRemoved) {
+  // The folder first, so that its mounts are gone before it is removed.
+  TempDir dir;
   PrivateMounts mounts;
   if (mounts.unavailable()) GTEST_SKIP() << *mounts.unavailable();
-  TempDir dir;
   const fs::path kept = make_kept(dir / "kept");
   fs::create_directory(dir / "view");
   ASSERT_TRUE(mounts.bind(kept, dir / "view")) << *mounts.unavailable();
@@ -72,9 +73,10 @@ TEST(HelperKeptRootIdentity, ABindMountOfAKeptRootIsEmptiedNotRemoved) {
 
 // A tmpfs holding 60 bytes: removing its root would empty it and then fail on the mount point.
 TEST(HelperMountRoot, TheRootOfAMountedFilesystemIsRefusedBeforeAnythingGoes) {
+  // The folder first, so that its mounts are gone before it is removed.
+  TempDir dir;
   PrivateMounts mounts;
   if (mounts.unavailable()) GTEST_SKIP() << *mounts.unavailable();
-  TempDir dir;
   fs::create_directory(dir / "volume");
   ASSERT_TRUE(mounts.mount_tmpfs(dir / "volume")) << *mounts.unavailable();
   fs::create_directory(dir / "volume/inside");

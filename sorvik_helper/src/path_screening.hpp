@@ -37,7 +37,7 @@ inline constexpr std::array<std::string_view, 7> MACOS_SYSTEM_ROOTS = {
 };
 
 // The roots screening refuses on this platform: FORBIDDEN_PATHS, with LINUX_SYSTEM_ROOTS on Linux
-// and MACOS_SYSTEM_ROOTS on macOS (a portable build refuses both).
+// and MACOS_SYSTEM_ROOTS on macOS and in a portable build.
 [[nodiscard]] std::span<const std::string_view> platform_forbidden_paths();
 
 using sorvik_lib::cleaner::FileIdentity;

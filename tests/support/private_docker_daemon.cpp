@@ -19,6 +19,8 @@
 #include <chrono>
 #include <fstream>
 #include <sstream>
+#include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -141,6 +143,15 @@ bool PrivateDockerDaemon::start() {
   std::vector<char*> argv;
   for (auto& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
+  // The daemon's temporary files (containerd's stack dumps when it is stopped among them) go into
+  // its own directory, which goes with it, rather than into /tmp.
+  std::vector<std::string> environment = {"TMPDIR=" + d};
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    if (!std::string_view(*entry).starts_with("TMPDIR=")) environment.emplace_back(*entry);
+  }
+  std::vector<char*> envp;
+  for (auto& entry : environment) envp.push_back(entry.data());
+  envp.push_back(nullptr);
 
   sorvik_lib::sys::SpawnSetup setup;
   if (auto ready = setup.ready(); !ready) {
@@ -158,8 +169,8 @@ bool PrivateDockerDaemon::start() {
   // Its own session: no signal meant for the test's terminal or process group reaches it.
   if (spawned == 0) spawned = ::posix_spawnattr_setflags(setup.attributes(), POSIX_SPAWN_SETSID);
   if (spawned == 0) {
-    spawned =
-        ::posix_spawnp(&pid_, "dockerd", setup.actions(), setup.attributes(), argv.data(), environ);
+    spawned = ::posix_spawnp(&pid_, "dockerd", setup.actions(), setup.attributes(), argv.data(),
+                             envp.data());
   }
   if (spawned != 0) {
     pid_ = -1;

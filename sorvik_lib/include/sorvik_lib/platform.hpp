@@ -2,10 +2,12 @@
 // or its C library reads these switches, never __linux__, __GLIBC__ or __APPLE__ itself. Each is
 // 1 or 0, taken from the platform unless the build defines it first (-DSORVIK_HAS_PIPE2=0).
 //
-// A portable build (-DSORVIK_PORTABLE=ON) turns every Linux fast path off, so that Linux runs and
-// tests the branches a macOS build ships; what protects the machine it runs on (Linux's system
-// roots) stays, and macOS's are forbidden too. The Apple-only switches name calls that exist
-// nowhere else: the macOS cross build compiles them, and only a Mac runs them.
+// A portable build (-DSORVIK_PORTABLE=ON) takes a macOS build's values wherever Linux can run
+// them, so that Linux runs and tests the branches a macOS build ships: every Linux fast path off,
+// and macOS's system roots forbidden in place of Linux's. It is a build for testing, not a helper
+// to guard a Linux machine with: its tests delete only in throwaway roots of their own. The
+// Apple-only switches name calls that exist nowhere else: the macOS cross build compiles them,
+// and only a Mac runs them.
 #pragma once
 
 #if defined(SORVIK_PORTABLE) && SORVIK_PORTABLE
@@ -47,10 +49,10 @@
 #define SORVIK_MADV_DONTNEED_FREES SORVIK_LINUX_FAST_PATHS
 #endif
 
-// Linux's own system roots (/boot, /proc, /sys, ...) are forbidden as well as the common ones.
-// Whatever the build, a helper that runs on Linux protects Linux.
+// Linux's own system roots (/boot, /proc, /sys, ...) are forbidden as well as the common ones,
+// except in a portable build, which screens as a macOS build does.
 #if !defined(SORVIK_FORBIDS_LINUX_ROOTS)
-#if defined(__linux__)
+#if defined(__linux__) && !(defined(SORVIK_PORTABLE) && SORVIK_PORTABLE)
 #define SORVIK_FORBIDS_LINUX_ROOTS 1
 #else
 #define SORVIK_FORBIDS_LINUX_ROOTS 0
@@ -58,7 +60,8 @@
 #endif
 
 // macOS's own system roots (/Volumes, /private, /System/Volumes, ...) are forbidden as well. A
-// portable build forbids them beside Linux's, so that a Mac-shaped root on Linux shows they hold.
+// portable build forbids them alone, so that a Mac-shaped root on Linux shows they hold and
+// nothing Linux adds hides a test that would fail on a Mac.
 #if !defined(SORVIK_FORBIDS_MACOS_ROOTS)
 #if defined(__APPLE__) || (defined(SORVIK_PORTABLE) && SORVIK_PORTABLE)
 #define SORVIK_FORBIDS_MACOS_ROOTS 1
