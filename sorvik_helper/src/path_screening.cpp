@@ -160,14 +160,16 @@ ScreenedPaths screen_paths(std::vector<Path> paths,
       screened.rejected.push_back({std::move(path), std::move(*message)});
       continue;
     }
+    const auto led_to = sorvik_lib::sys::stat_path(path, sorvik_lib::sys::FinalLink::Follow);
     // A path too long for the system's path calls cannot be looked at, so it cannot be screened:
     // it is refused with the system's reason, whether or not something lies there, rather than
     // passed on as if missing (the cleaner would skip it without a word).
-    if (const auto too_long = sorvik_lib::sys::path_too_long(path)) {
-      screened.rejected.push_back({std::move(path), too_long->message()});
+    if (!led_to && led_to.error().number() == ENAMETOOLONG) {
+      screened.rejected.push_back({std::move(path), led_to.error().message()});
       continue;
     }
-    const auto identity = identity_of(path);
+    const std::optional<Identity> identity =
+        led_to ? std::optional(Identity{led_to->st_dev, led_to->st_ino}) : std::nullopt;
     if (identity && screened.forbidden.contains(*identity)) {
       forbid(path);
       continue;

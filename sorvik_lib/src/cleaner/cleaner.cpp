@@ -69,9 +69,9 @@ class CleanRun {
     // A missing path, a dangling link or an unsearchable parent: nothing to do and nothing to say.
     // A path too long to look up may exist all the same, and is said to be out of reach.
     if (const auto found = sys::stat_path(path, FinalLink::Follow); !found) {
-      if (const auto too_long = sys::path_too_long(path)) {
+      if (found.error().number() == ENAMETOOLONG) {
         emit(progress::PathStarted{types::to_utf8_lossy(path), index});
-        fail(path, CleanError::system(*too_long));
+        fail(path, CleanError::system(found.error()));
       }
       return;
     }

@@ -33,15 +33,6 @@ std::expected<struct stat, SystemError> stat_path(const std::string& path, Final
   return status;
 }
 
-std::optional<SystemError> path_too_long(const std::string& path) {
-  // The path as named and as its final link leads: either lookup may be the one refused.
-  for (const FinalLink final_link : {FinalLink::NoFollow, FinalLink::Follow}) {
-    const auto status = stat_path(path, final_link);
-    if (!status && status.error().number() == ENAMETOOLONG) return status.error();
-  }
-  return std::nullopt;
-}
-
 std::expected<UniqueFd, SystemError> open_directory(const std::string& path) {
   if (names_nothing(path)) return std::unexpected(SystemError(ENOENT));
   return open_retried(AT_FDCWD, path.c_str(), kDirectoryFlags);

@@ -8,7 +8,6 @@
 #include <sys/stat.h>
 
 #include <expected>
-#include <optional>
 #include <string>
 
 #include "sorvik_lib/sys/system_error.hpp"
@@ -34,11 +33,6 @@ enum class FinalLink { Follow, NoFollow };
 // The directory `name` of `dir_fd` opened the same way, but O_NOFOLLOW: a link in its place is
 // never entered, the open fails instead (ELOOP, or ENOTDIR where the system says so).
 [[nodiscard]] std::expected<UniqueFd, SystemError> open_directory_at(int dir_fd, const char* name);
-
-// ENAMETOOLONG when the system cannot look `path` up at all: longer than its path calls take
-// (PATH_MAX), or with a component longer than a name may be. Nothing when it can be looked up,
-// whatever lies there.
-[[nodiscard]] std::optional<SystemError> path_too_long(const std::string& path);
 
 // The absolute path `path` resolves to, every link and "." and ".." taken (realpath).
 [[nodiscard]] std::expected<std::string, SystemError> resolve_path(const std::string& path);
