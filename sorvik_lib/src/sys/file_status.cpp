@@ -1,34 +1,36 @@
-// File status through statx where it tells mount roots, fstatat elsewhere.
+// File status through statx where it tells mount roots, fstat and fstatat elsewhere.
 #include "sorvik_lib/sys/file_status.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 
 #include "sorvik_lib/platform.hpp"
+
+#if SORVIK_HAS_STATX_MOUNT_ROOT
+#include <sys/sysmacros.h>
+#endif
 
 namespace sorvik_lib::sys {
 namespace {
 
+#if SORVIK_HAS_STATX_MOUNT_ROOT
+// The same one call as fstatat; the device is always filled in.
 [[nodiscard]] std::expected<FileStatus, SystemError> status(int dir_fd, const char* name,
                                                             int flags) {
-#if SORVIK_HAS_STATX_MOUNT_ROOT
-  // The same one call as fstatat; the device is always filled in.
   struct statx status {};
   if (::statx(dir_fd, name, flags, STATX_TYPE | STATX_INO, &status) != 0) {
     return std::unexpected(SystemError::from_errno());
   }
-  return FileStatus{
-      makedev(status.stx_dev_major, status.stx_dev_minor), status.stx_ino, status.stx_mode,
-      (status.stx_attributes_mask & status.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0};
-#else
-  struct stat status {};
-  if (::fstatat(dir_fd, name, &status, flags) != 0) {
-    return std::unexpected(SystemError::from_errno());
-  }
-  return FileStatus{status.st_dev, status.st_ino, status.st_mode, false};
-#endif
+  const bool marked =
+      (status.stx_attributes_mask & status.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+  return FileStatus{makedev(status.stx_dev_major, status.stx_dev_minor), status.stx_ino,
+                    status.stx_mode, marked};
 }
+#else
+[[nodiscard]] FileStatus from_stat(const struct stat& status) {
+  return FileStatus{status.st_dev, status.st_ino, status.st_mode, false};
+}
+#endif
 
 }  // namespace
 
@@ -38,12 +40,20 @@ std::expected<FileStatus, SystemError> status_of(int fd) {
 #else
   struct stat status {};
   if (::fstat(fd, &status) != 0) return std::unexpected(SystemError::from_errno());
-  return FileStatus{status.st_dev, status.st_ino, status.st_mode, false};
+  return from_stat(status);
 #endif
 }
 
 std::expected<FileStatus, SystemError> status_at(int dir_fd, const char* name) {
+#if SORVIK_HAS_STATX_MOUNT_ROOT
   return status(dir_fd, name, AT_SYMLINK_NOFOLLOW);
+#else
+  struct stat status {};
+  if (::fstatat(dir_fd, name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
+    return std::unexpected(SystemError::from_errno());
+  }
+  return from_stat(status);
+#endif
 }
 
 }  // namespace sorvik_lib::sys
