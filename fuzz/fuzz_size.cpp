@@ -32,10 +32,9 @@ std::string grouped(const std::string& digits) {
   return out;
 }
 
-// Sizes too large for 64 bits read as the largest value.
-[[nodiscard]] std::uint64_t times(std::uint64_t value, std::uint64_t factor) {
+[[nodiscard]] std::optional<std::uint64_t> times(std::uint64_t value, std::uint64_t factor) {
   std::uint64_t product;
-  if (__builtin_mul_overflow(value, factor, &product)) return UINT64_MAX;
+  if (__builtin_mul_overflow(value, factor, &product)) return std::nullopt;
   return product;
 }
 
@@ -62,8 +61,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   SORVIK_FUZZ_CHECK(parse_size(decimal + "e-3kB") == n);
   SORVIK_FUZZ_CHECK(parse_size(decimal + "E-18EB") == n);
   SORVIK_FUZZ_CHECK(parse_size("0." + decimal + "e" + std::to_string(decimal.size())) == n);
-  // Exact halves round up, and one past the largest value stays there instead of wrapping.
-  const std::uint64_t rounded_up = n == UINT64_MAX ? n : n + 1;
+  // Exact halves round up, and one past the largest value fails instead of wrapping.
+  const std::optional<std::uint64_t> rounded_up =
+      n == UINT64_MAX ? std::nullopt : std::optional<std::uint64_t>(n + 1);
   SORVIK_FUZZ_CHECK(parse_size(decimal + ".5") == rounded_up);
   SORVIK_FUZZ_CHECK(parse_size(decimal + "kB") == times(n, 1000));
   SORVIK_FUZZ_CHECK(parse_size(decimal + " KiB") == times(n, 1024));

@@ -6,8 +6,6 @@
 #include <algorithm>
 #include <string>
 
-#include "sorvik_lib/types/saturating.hpp"
-
 namespace sorvik_lib::strategies {
 namespace {
 
@@ -148,19 +146,20 @@ std::optional<std::uint64_t> parse_size(std::string_view text) {
   std::string product = multiply(number->digits, multiplier);
   if (number->exponent >= 0) {
     if (product.size() + static_cast<std::uint64_t>(number->exponent) > kMaxDigits) {
-      return types::kLargestCount;
+      return std::nullopt;
     }
     product.append(static_cast<std::size_t>(number->exponent), '0');
-    return to_uint64(product).value_or(types::kLargestCount);
+    return to_uint64(product);
   }
   // Drop the digits below the point; the first of them decides the rounding.
   const auto dropped = static_cast<std::size_t>(-number->exponent);
   const std::size_t kept = product.size() > dropped ? product.size() - dropped : 0;
   const char first_dropped =
       product.size() >= dropped ? product[kept] : '0';  // a shorter product starts lower still
-  const auto value = to_uint64(std::string_view(product).substr(0, kept));
-  if (!value) return types::kLargestCount;
-  return first_dropped >= '5' ? types::saturating_add(*value, 1) : *value;
+  auto value = to_uint64(std::string_view(product).substr(0, kept));
+  if (!value) return std::nullopt;
+  if (first_dropped >= '5' && __builtin_add_overflow(*value, 1u, &*value)) return std::nullopt;
+  return value;
 }
 
 }  // namespace sorvik_lib::strategies

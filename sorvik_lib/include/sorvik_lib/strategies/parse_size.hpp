@@ -9,8 +9,7 @@
 namespace sorvik_lib::strategies {
 
 // The byte count a size text states, rounded to the nearest byte with halves up; nothing for a
-// text that is not a size. A size too large for 64 bits is the largest 64-bit value, as every
-// sum of sizes saturates there.
+// text that is not a size or whose value does not fit in 64 bits.
 //
 // Units are decimal (k = 1000) unless the unit has an "i" (Ki = 1024); the byte suffix "B" is
 // optional and letters may be of either case; spaces and "_" inside the number are ignored, and
