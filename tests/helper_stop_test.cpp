@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <memory>
 
 #include "sorvik_lib/platform.hpp"
 #include "sorvik_lib/sys/unique_fd.hpp"
@@ -81,6 +82,17 @@ CleanResult cancelled_input() {
   return sorvik_lib::types::single_error_result("input", "Cancelled");
 }
 
+// The helper started on the FIFO `fifo` as its request file, with no input and its output on
+// `output`, once it catches the stop signals.
+std::unique_ptr<RunningHelper> start_on_fifo(const fs::path& fifo, Pipe& output) {
+  const UniqueFd null_input(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+  auto helper = std::make_unique<RunningHelper>(std::vector<std::string>{fifo.string()},
+                                                null_input.get(), output.write_end.get());
+  output.write_end.reset();
+  EXPECT_TRUE(helper->wait_until_it_catches_stop_signals(kStartsWithin));
+  return helper;
+}
+
 class HelperStop : public testing::Test {
  protected:
   void SetUp() override {
@@ -94,11 +106,9 @@ TEST_F(HelperStop, RequestFileThatIsAFifoWithNoWriter) {
     const auto fifo = dir / "request.fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     Pipe output = make_pipe();
-    const UniqueFd null_input(::open("/dev/null", O_RDONLY | O_CLOEXEC));
-    RunningHelper helper({fifo.string()}, null_input.get(), output.write_end.get());
-    output.write_end.reset();
-    ASSERT_TRUE(helper.wait_until_it_catches_stop_signals(kStartsWithin));
-    signal_and_expect_end(helper, signal, 1);
+    const auto helper = start_on_fifo(fifo, output);
+    if (HasFailure()) return;
+    signal_and_expect_end(*helper, signal, 1);
     EXPECT_EQ(decode_exact(read_to_end(output.read_end.get())), cancelled_input());
     // Not read, so left in place.
     EXPECT_TRUE(fs::is_fifo(fifo));
@@ -110,10 +120,8 @@ TEST_F(HelperStop, RequestFileThatIsAFifoIsReadOnceAWriterComes) {
   const auto fifo = dir / "request.fifo";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   Pipe output = make_pipe();
-  const UniqueFd null_input(::open("/dev/null", O_RDONLY | O_CLOEXEC));
-  RunningHelper helper({fifo.string()}, null_input.get(), output.write_end.get());
-  output.write_end.reset();
-  ASSERT_TRUE(helper.wait_until_it_catches_stop_signals(kStartsWithin));
+  const auto helper = start_on_fifo(fifo, output);
+  if (HasFailure()) return;
   // A writer's open that does not wait fails (ENXIO) until the helper has the FIFO open.
   UniqueFd writer;
   ASSERT_TRUE(wait_until(
@@ -126,7 +134,7 @@ TEST_F(HelperStop, RequestFileThatIsAFifoIsReadOnceAWriterComes) {
   ASSERT_EQ(::write(writer.get(), request.data(), request.size()),
             static_cast<ssize_t>(request.size()));
   writer.reset();
-  const auto ended = helper.wait_for_exit(kStartsWithin);
+  const auto ended = helper->wait_for_exit(kStartsWithin);
   ASSERT_TRUE(ended);
   EXPECT_TRUE(WIFEXITED(*ended) && WEXITSTATUS(*ended) == 0);
   EXPECT_EQ(decode_exact(read_to_end(output.read_end.get())), CleanResult{});

@@ -158,21 +158,25 @@ class Marker {
   std::string directory_;
 };
 
-TEST(RunProcess, CancelSendsSigtermKeepsDrainingAndWaits) {
-  const Marker marked;
-  const std::string marker = marked.path();
+// Runs the shell `script`, with `marker` as its $0, and cancels the run once the script has
+// written into the marker.
+std::expected<ProcessResult, SystemError> run_cancelled_when_marked(const std::string& script,
+                                                                    const std::string& marker) {
   std::atomic<bool> cancel{false};
   ProcessOptions options;
   options.cancel = &cancel;
-  std::expected<ProcessResult, SystemError> result = std::unexpected(SystemError(0));
-  {
-    const CancelWhenMarked canceller(marker, cancel);
-    auto script = shell(
-        "trap 'kill $s; echo stopping; echo bye >&2; exit 7' TERM; echo started; "
-        "/bin/sleep 30 < /dev/null > /dev/null 2>&1 & s=$!; echo x > \"$0\"; wait $s");
-    script.push_back(marker);
-    result = run_process(script, options);
-  }
+  const CancelWhenMarked canceller(marker, cancel);
+  auto command = shell(script);
+  command.push_back(marker);
+  return run_process(command, options);
+}
+
+TEST(RunProcess, CancelSendsSigtermKeepsDrainingAndWaits) {
+  const Marker marked;
+  const auto result = run_cancelled_when_marked(
+      "trap 'kill $s; echo stopping; echo bye >&2; exit 7' TERM; echo started; "
+      "/bin/sleep 30 < /dev/null > /dev/null 2>&1 & s=$!; echo x > \"$0\"; wait $s",
+      marked.path());
   ASSERT_TRUE(result);
   EXPECT_TRUE(result->cancelled);
   EXPECT_EQ(result->status, (ExitStatus{ExitStatus::Kind::Exited, 7}));
@@ -182,19 +186,10 @@ TEST(RunProcess, CancelSendsSigtermKeepsDrainingAndWaits) {
 
 TEST(RunProcess, CancelledChildIsNotHeldUpByItsOwnChildrensPipes) {
   const Marker marked;
-  const std::string marker = marked.path();
-  std::atomic<bool> cancel{false};
-  ProcessOptions options;
-  options.cancel = &cancel;
-  std::expected<ProcessResult, SystemError> result = std::unexpected(SystemError(0));
-  {
-    const CancelWhenMarked canceller(marker, cancel);
-    // The sleep holds both output pipes open and is not asked to stop.
-    auto script = shell("/bin/sleep 30 & echo $! > \"$0\"; wait");
-    script.push_back(marker);
-    result = run_process(script, options);
-  }
-  std::ifstream pid_file(marker);
+  // The sleep holds both output pipes open and is not asked to stop.
+  const auto result =
+      run_cancelled_when_marked("/bin/sleep 30 & echo $! > \"$0\"; wait", marked.path());
+  std::ifstream pid_file(marked.path());
   pid_t sleeper = 0;
   pid_file >> sleeper;
   ASSERT_GT(sleeper, 0);
