@@ -42,10 +42,13 @@
 //
 // Directories no walk may enter. A system directory can sit inside an ordinary tree under a second
 // name: a bind mount, or on macOS the data volume that holds the home folders behind their
-// firmlinks. Its name says nothing, so when the caller names such directories the walk compares
-// the device and inode of every directory it opens (one fstat of the handle it already holds)
-// and stops before listing it. The measure runs before anything of a path goes, so a path holding
-// one is refused whole; the removal checks again in case one was moved in meanwhile.
+// firmlinks. Its name says nothing, so the walk reads the status of every directory it opens (one
+// call on the handle it already holds) and compares its device and inode with the ones the caller
+// names, stopping before listing it. The same status tells the root of another mounted filesystem
+// (a device other than its parent's, or on Linux the mark statx gives a bind mount), which no
+// walk enters either: its volume is not part of the tree. The measure runs before anything of a
+// path goes, so a path holding either is refused whole (an emptying leaves whole the entry that
+// holds a mount); the removal checks again in case one was moved or mounted in meanwhile.
 //
 // Listings that miss entries. Some filesystems (APFS, HFS+) reorder a directory while entries are
 // deleted from it, so one pass over its listing can miss entries and the final rmdir finds it not

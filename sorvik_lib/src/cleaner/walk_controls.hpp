@@ -24,9 +24,6 @@ struct WalkControls {
   [[nodiscard]] bool is_forbidden(const FileIdentity& identity) const {
     return forbidden != nullptr && forbidden->contains(identity);
   }
-  [[nodiscard]] bool watches_directories() const {
-    return forbidden != nullptr && !forbidden->empty();
-  }
 };
 
 }  // namespace sorvik_lib::cleaner
