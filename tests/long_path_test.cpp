@@ -10,7 +10,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "sorvik_lib/cleaner/tree.hpp"
+#include "sorvik_lib/cleaner/tree_operations.hpp"
 #include "sorvik_lib/sys/system_error.hpp"
 #include "support/helper_process.hpp"
 

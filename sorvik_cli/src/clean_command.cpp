@@ -76,18 +76,19 @@ int run_clean(const CleanOptions& options) {
     }
     if (live) live->on_event(event);
   };
-  cleaner::CleanControls controls;
-  controls.cancel = &signals->flag();
+  cleaner::CleanOptions clean_options;
+  clean_options.cancel = &signals->flag();
   if (live) {
-    controls.on_tree_progress = [&live](const cleaner::TreeProgress& event) {
+    clean_options.on_tree_progress = [&live](const cleaner::TreeProgress& event) {
       live->on_tree_progress(event);
     };
   }
   // As in the helper: a clean never downloads a cloud placeholder, and goes on where it cannot say
   // so.
   (void)sorvik_lib::sys::keep_dataless_files_remote();
-  const auto outcome = sorvik_helper::screen_and_clean(std::move(*request), options.dry_run,
-                                                       on_progress, std::move(controls));
+  const auto outcome = sorvik_helper::screen_and_clean(
+      std::move(*request), options.dry_run ? cleaner::DryRun::Yes : cleaner::DryRun::No,
+      on_progress, std::move(clean_options));
   if (live) live->finish();
 
   const int status = outcome.cancelled               ? kExitInterrupted

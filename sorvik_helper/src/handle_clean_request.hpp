@@ -16,14 +16,14 @@ namespace sorvik_helper {
     sorvik_lib::types::ElevatedCleanRequest request, const std::atomic<bool>* cancel = nullptr);
 
 // The screening and the one cleaner call behind handle_clean_request, for any caller that applies
-// the same rules: the accepted paths go to the cleaner (deleted, or only measured and listed with
-// `dry_run`) with `on_progress`, and one entry per refused path follows the cleaner's own errors.
-// Kept roots pass no rule; they only narrow what the cleaner deletes. `controls` brings the
-// caller's tree progress and cancel flag; the guard and the forbidden directories are the
-// screening's own and replace whatever `controls` held.
+// the same rules: the records of the accepted paths go to the cleaner (deleted, or only measured
+// and listed in a dry run) with `on_progress`, and one entry per refused path follows the
+// cleaner's own errors. Kept roots pass no rule; they only narrow what the cleaner deletes.
+// `options` brings the caller's tree progress and cancel flag; the forbidden directories are the
+// screening's own and replace whatever `options` held.
 [[nodiscard]] sorvik_lib::cleaner::CleanOutcome screen_and_clean(
-    sorvik_lib::types::ElevatedCleanRequest request, bool dry_run,
+    sorvik_lib::types::ElevatedCleanRequest request, sorvik_lib::cleaner::DryRun dry_run,
     const sorvik_lib::cleaner::ProgressCallback& on_progress,
-    sorvik_lib::cleaner::CleanControls controls);
+    sorvik_lib::cleaner::CleanOptions options);
 
 }  // namespace sorvik_helper

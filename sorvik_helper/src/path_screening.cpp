@@ -13,7 +13,8 @@
 #include <string>
 #include <utility>
 
-#include "sorvik_lib/cleaner/tree.hpp"
+#include "sorvik_lib/cleaner/kept_roots.hpp"
+#include "sorvik_lib/cleaner/tree_operations.hpp"
 #include "sorvik_lib/platform.hpp"
 #include "sorvik_lib/sys/file_status.hpp"
 #include "sorvik_lib/sys/path_calls.hpp"
@@ -24,7 +25,8 @@ using sorvik_lib::types::Path;
 
 namespace {
 
-using Identity = FileIdentity;
+using Identity = sorvik_lib::cleaner::FileIdentity;
+using sorvik_lib::cleaner::PathRecord;
 
 constexpr int kMaxClimb = 4096;
 
@@ -121,81 +123,62 @@ constexpr auto concatenated(const std::array<std::string_view, kSizes>&... lists
 }
 
 // The root of a mounted filesystem: "/", a directory the system marks as one (a bind mount of a
-// directory of the same filesystem, whose device is its parent's), or a directory on another
-// device than its parent.
-bool is_mount_root(const Path& entry, const struct stat& status) {
+// directory of the same filesystem, whose device is its parent's), or where the system does not
+// mark them, a directory on another device than its parent.
+bool is_mount_root(const Path& entry, const sorvik_lib::sys::FileStatus& status) {
   if (entry == "/") return true;
-  const auto marked = sorvik_lib::sys::status_at(AT_FDCWD, entry.c_str());
-  if (marked && marked->marked_mount_root) return true;
+  if (status.mount_root_known) return status.marked_mount_root;
   const auto separator = entry.rfind('/');
   if (separator == Path::npos) return false;
   const auto parent = sorvik_lib::sys::stat_path(
       separator == 0 ? Path("/") : entry.substr(0, separator), sorvik_lib::sys::FinalLink::Follow);
-  return parent && parent->st_dev != status.st_dev;
+  return parent && parent->st_dev != status.device;
 }
 
 }  // namespace
 
 std::span<const std::string_view> platform_forbidden_paths() {
   static constexpr auto kRoots =
-      concatenated(FORBIDDEN_PATHS, if_forbidden<SORVIK_FORBIDS_LINUX_ROOTS>(LINUX_SYSTEM_ROOTS),
-                   if_forbidden<SORVIK_FORBIDS_MACOS_ROOTS>(MACOS_SYSTEM_ROOTS));
+      concatenated(kForbiddenPaths, if_forbidden<SORVIK_FORBIDS_LINUX_ROOTS>(kLinuxSystemRoots),
+                   if_forbidden<SORVIK_FORBIDS_MACOS_ROOTS>(kMacosSystemRoots));
   return kRoots;
 }
 
 ScreenedPaths screen_paths(std::vector<Path> paths,
                            std::span<const std::string_view> forbidden_roots,
-                           const sorvik_lib::cleaner::KeptRoots* kept_roots) {
+                           const sorvik_lib::cleaner::PathSet& kept_roots) {
   ScreenedPaths screened;
   screened.forbidden = forbidden_identities(forbidden_roots);
-  // The accepted paths stay where they are, moved up over the refused ones: a request of a
-  // million paths is not held in a second list.
-  std::size_t accepted = 0;
-  const auto forbid = [&screened](Path& path) {
-    std::string message = "Path is forbidden: " + path;
-    screened.rejected.push_back({std::move(path), std::move(message)});
-  };
+  const sorvik_lib::cleaner::KeptRoots kept(kept_roots);
+  screened.accepted.reserve(paths.size());
   for (Path& path : paths) {
     if (auto message = text_refusal(path, forbidden_roots)) {
       screened.rejected.push_back({std::move(path), std::move(*message)});
       continue;
     }
-    const auto led_to = sorvik_lib::sys::stat_path(path, sorvik_lib::sys::FinalLink::Follow);
+    PathRecord record = sorvik_lib::cleaner::record_path(std::move(path), kept);
+    const auto& entry = record.entry;
     // A path too long for the system's path calls cannot be looked at, so it cannot be screened:
     // it is refused with the system's reason, whether or not something lies there, rather than
     // passed on as if missing (the cleaner would skip it without a word).
-    if (!led_to && led_to.error().number() == ENAMETOOLONG) {
-      screened.rejected.push_back({std::move(path), led_to.error().message()});
+    if (!entry && entry.error().number() == ENAMETOOLONG) {
+      std::string message = entry.error().message();
+      screened.rejected.push_back({std::move(record.path), std::move(message)});
       continue;
     }
-    const std::optional<Identity> identity =
-        led_to ? std::optional(Identity{led_to->st_dev, led_to->st_ino}) : std::nullopt;
-    if (identity && screened.forbidden.contains(*identity)) {
-      forbid(path);
+    // Removing a mounted volume whole would empty it and then fail on the mount point; only a
+    // kept root may be emptied, and is.
+    const bool forbidden =
+        entry && (screened.forbidden.contains(record.led_to) ||
+                  (S_ISDIR(entry->mode) && !record.kept &&
+                   is_mount_root(sorvik_lib::cleaner::entry_path(record.path), *entry)));
+    if (forbidden) {
+      std::string message = "Path is forbidden: " + record.path;
+      screened.rejected.push_back({std::move(record.path), std::move(message)});
       continue;
     }
-    if (identity) {
-      const Path entry_name = sorvik_lib::cleaner::entry_path(path);
-      const auto entry =
-          sorvik_lib::sys::stat_path(entry_name, sorvik_lib::sys::FinalLink::NoFollow);
-      // Removing a mounted volume whole would empty it and then fail on the mount point; only a
-      // kept root may be emptied, and is.
-      const bool kept =
-          kept_roots != nullptr && kept_roots->contains(path, entry ? &*entry : nullptr);
-      if (entry && S_ISDIR(entry->st_mode) && !kept && is_mount_root(entry_name, *entry)) {
-        forbid(path);
-        continue;
-      }
-      // The cleaner comes back to these when it opens the path's directory, to make sure that it
-      // is still the one screened here.
-      screened.identities.emplace(path, *identity);
-      if (entry) screened.entry_identities.emplace(path, Identity{entry->st_dev, entry->st_ino});
-    }
-    if (&paths[accepted] != &path) paths[accepted] = std::move(path);
-    ++accepted;
+    screened.accepted.push_back(std::move(record));
   }
-  paths.resize(accepted);
-  screened.accepted = std::move(paths);
   return screened;
 }
 

@@ -26,11 +26,18 @@ std::vector<std::string> messages(const ScreenedPaths& screened) {
   return result;
 }
 
+// The accepted paths, as their records spell them.
+std::vector<Path> accepted_paths(const ScreenedPaths& screened) {
+  std::vector<Path> paths;
+  for (const auto& record : screened.accepted) paths.push_back(record.path);
+  return paths;
+}
+
 TEST(ScreenPaths, TextRulesInOrderWithExactMessages) {
   const auto screened = screen_paths(
       {"relative/dir", "", "../x", "/Library/Caches/../../private", "/opt/cache/report..old",
        "/opt/cache/...", "/", "/usr", "/Users", "/Applications", "/.."},
-      FORBIDDEN_PATHS);
+      kForbiddenPaths);
   EXPECT_TRUE(screened.accepted.empty());
   EXPECT_EQ(messages(screened),
             (std::vector<std::string>{
@@ -48,9 +55,10 @@ TEST(ScreenPaths, TextRulesInOrderWithExactMessages) {
 TEST(ScreenPaths, NoPrefixTestAndAcceptedPathsKeepOrderAndDuplicates) {
   const auto screened = screen_paths({"/usr/local/nothing-here", "/Library/Caches",
                                       "/Applications/Old.app", "relative", "/Library/Caches"},
-                                     FORBIDDEN_PATHS);
-  EXPECT_EQ(screened.accepted, (std::vector<Path>{"/usr/local/nothing-here", "/Library/Caches",
-                                                  "/Applications/Old.app", "/Library/Caches"}));
+                                     kForbiddenPaths);
+  EXPECT_EQ(accepted_paths(screened),
+            (std::vector<Path>{"/usr/local/nothing-here", "/Library/Caches",
+                               "/Applications/Old.app", "/Library/Caches"}));
   EXPECT_EQ(screened.rejected,
             (std::vector<ErrorEntry>{{"relative", "Path is not absolute: relative"}}));
 }
@@ -77,7 +85,7 @@ TEST(ScreenPaths, OtherSpellingsAndLinksOfARootAreRefusedByIdentity) {
   std::vector<Path> all = refused;
   all.insert(all.end(), accepted.begin(), accepted.end());
   const auto screened = screen_paths(all, roots);
-  EXPECT_EQ(screened.accepted, accepted);
+  EXPECT_EQ(accepted_paths(screened), accepted);
   ASSERT_EQ(screened.rejected.size(), refused.size());
   for (std::size_t i = 0; i < refused.size(); ++i) {
     EXPECT_EQ(screened.rejected[i], (ErrorEntry{refused[i], "Path is forbidden: " + refused[i]}));
@@ -91,7 +99,7 @@ TEST(ScreenPaths, OnlyExistingRootsTakePartInTheIdentityTest) {
   const std::string_view roots[] = {absent};
   // The scratch directory is above a root that does not exist: that makes it nothing special.
   const auto screened = screen_paths({dir.text(), dir / "real"}, roots);
-  EXPECT_EQ(screened.accepted, (std::vector<Path>{dir.text(), dir / "real"}));
+  EXPECT_EQ(accepted_paths(screened), (std::vector<Path>{dir.text(), dir / "real"}));
 }
 
 TEST(ScreenPaths, TheLinuxSystemRootsAreForbiddenThereToo) {
@@ -124,25 +132,25 @@ TEST(ScreenPaths, TheLinuxSystemRootsAreForbiddenThereToo) {
   std::ranges::sort(refused);
   auto screened_messages = messages(screened);
   std::ranges::sort(screened_messages);
-  EXPECT_EQ(screened.accepted, ordinary);
+  EXPECT_EQ(accepted_paths(screened), ordinary);
   EXPECT_EQ(screened_messages, refused);
 #endif
-  EXPECT_TRUE(std::ranges::equal(platform_forbidden_paths().first(FORBIDDEN_PATHS.size()),
-                                 FORBIDDEN_PATHS));
+  EXPECT_TRUE(std::ranges::equal(platform_forbidden_paths().first(kForbiddenPaths.size()),
+                                 kForbiddenPaths));
 }
 
 // A build for macOS screens with this list; as a parameter like any other it is tested here, by
 // text (none of these exists on Linux but /dev and /opt).
 TEST(ScreenPaths, TheMacOSSystemRootsAreForbiddenByTheirText) {
-  std::vector<std::string_view> macos_roots(FORBIDDEN_PATHS.begin(), FORBIDDEN_PATHS.end());
-  macos_roots.insert(macos_roots.end(), MACOS_SYSTEM_ROOTS.begin(), MACOS_SYSTEM_ROOTS.end());
-  std::vector<Path> paths(MACOS_SYSTEM_ROOTS.begin(), MACOS_SYSTEM_ROOTS.end());
+  std::vector<std::string_view> macos_roots(kForbiddenPaths.begin(), kForbiddenPaths.end());
+  macos_roots.insert(macos_roots.end(), kMacosSystemRoots.begin(), kMacosSystemRoots.end());
+  std::vector<Path> paths(kMacosSystemRoots.begin(), kMacosSystemRoots.end());
   paths.insert(paths.end(), {"/Volumes/External/Caches", "/private/var/folders/xy/T/cache"});
   const auto screened = screen_paths(paths, macos_roots);
-  EXPECT_EQ(screened.accepted,
+  EXPECT_EQ(accepted_paths(screened),
             (std::vector<Path>{"/Volumes/External/Caches", "/private/var/folders/xy/T/cache"}));
   std::vector<std::string> refused;
-  for (const auto root : MACOS_SYSTEM_ROOTS) refused.push_back("Path is forbidden: " + Path(root));
+  for (const auto root : kMacosSystemRoots) refused.push_back("Path is forbidden: " + Path(root));
   EXPECT_EQ(messages(screened), refused);
 
   const auto platform = platform_forbidden_paths();

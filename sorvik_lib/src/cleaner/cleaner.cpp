@@ -1,38 +1,25 @@
-// The cleaning of a list of paths: existence, measure, then removal or emptying, with progress
-// events and one result.
+// The cleaning of a list of paths: each reached at its turn, measured, then removed or emptied,
+// with progress events and one result.
 #include "sorvik_lib/cleaner/cleaner.hpp"
 
-#include <sys/stat.h>
-
-#include <optional>
-#include <set>
 #include <string>
 
-#include "preview_ledger.hpp"
-#include "progress_reporter.hpp"
+#include "path_cleaning.hpp"
+#include "preview_view.hpp"
 #include "sorvik_lib/cleaner/clean_error.hpp"
-#include "sorvik_lib/cleaner/kept_roots.hpp"
-#include "sorvik_lib/cleaner/tree.hpp"
-#include "sorvik_lib/sys/path_calls.hpp"
 #include "sorvik_lib/types/saturating.hpp"
 #include "sorvik_lib/types/utf8.hpp"
-#include "walk_controls.hpp"
-#include "watched_tree.hpp"
 
 namespace sorvik_lib::cleaner {
 
-using sys::FinalLink;
 using types::add_saturating;
 using types::CleanResult;
 using types::Path;
-using types::saturating_minus;
 
 namespace {
 
-// The root of another mounted filesystem met inside a path: the system's own word for it.
-const CleanError kMounted = CleanError::system(sys::SystemError(EBUSY));
-
-Path join(const Path& root, const char* name) {
+Path join(const Path& root, const std::string& name) {
+  if (name.empty()) return root;
   Path path = root;
   if (!path.ends_with('/')) path += '/';
   path += name;
@@ -41,23 +28,23 @@ Path join(const Path& root, const char* name) {
 
 class CleanRun {
  public:
-  CleanRun(const PathSet& preserve_root_paths, const ProgressCallback& on_progress,
-           const CleanControls& controls)
-      : kept_roots_(preserve_root_paths), on_progress_(on_progress), controls_(controls) {}
+  CleanRun(DryRun dry_run, const ProgressCallback& on_progress, const CleanOptions& options)
+      : dry_run_(dry_run), on_progress_(on_progress), options_(options) {}
 
-  void clean(std::span<const Path> paths, bool dry_run) {
-    emit(progress::Started{paths.size()});
+  void clean(std::span<const PathRecord> records) {
+    emit(progress::Started{records.size()});
     std::size_t index = 0;
-    for (; index < paths.size() && !cancelled_; ++index) {
-      if (cancel_requested()) {
+    for (; index < records.size() && !cancelled_; ++index) {
+      if (options_.cancel != nullptr && options_.cancel->load(std::memory_order_relaxed)) {
         cancelled_ = true;
         break;
       }
-      clean_one(paths[index], index, dry_run);
+      clean_one(records[index], index);
     }
     // The path at hand when the flag was seen has its own entry; the rest were never begun.
-    for (; index < paths.size(); ++index) {
-      result_.errors.push_back({paths[index], CleanError::cancelled().message(paths[index])});
+    for (; index < records.size(); ++index) {
+      const Path& path = records[index].path;
+      result_.errors.push_back({path, CleanError::cancelled().message(path)});
     }
     emit(progress::Finished{result_.bytesFreed});
   }
@@ -65,148 +52,51 @@ class CleanRun {
   CleanOutcome take_outcome() { return {std::move(result_), bytes_allocated_, cancelled_}; }
 
  private:
-  void clean_one(const Path& path, std::uint64_t index, bool dry_run) {
-    // A missing path, a dangling link or an unsearchable parent: nothing to do and nothing to say.
-    // A path too long to look up may exist all the same, and is said to be out of reach.
-    if (const auto found = sys::stat_path(path, FinalLink::Follow); !found) {
-      if (found.error().number() == ENAMETOOLONG) {
+  void clean_one(const PathRecord& record, std::uint64_t index) {
+    const Path& path = record.path;
+    // Nothing was there to clean: a missing path, a dangling link or an unsearchable parent. A
+    // path too long to look up may exist all the same, and is said to be out of reach.
+    if (!record.entry) {
+      if (record.entry.error().number() == ENAMETOOLONG) {
         emit(progress::PathStarted{types::to_utf8_lossy(path), index});
-        fail(path, CleanError::system(found.error()));
+        fail(path, CleanError::not_begun(record.entry.error()));
       }
       return;
     }
-    // What the path itself names, a link as the link.
-    const auto entry = sys::stat_path(entry_path(path), FinalLink::NoFollow);
-    const bool kept = kept_roots_.contains(path, entry ? &*entry : nullptr);
-    std::optional<PathPlace> place;
-    if (dry_run) {
-      // What an earlier path takes would be gone by this one's turn in the real run.
-      place = PreviewLedger::place_of(path);
-      if (place && ledger_.is_gone(path, *place)) return;
-    }
+    TreeOptions options;
+    options.expected = record.expected();
+    options.forbidden = options_.forbidden_directories;
+    options.cancel = options_.cancel;
+    options.on_progress = options_.on_tree_progress;
+    options.progress_interval = options_.tree_progress_interval;
+    options.linked_files = &linked_files_;
+    const TopUse use = record.kept ? TopUse::Empty : TopUse::Remove;
+    PreviewView* preview = dry_run_ == DryRun::Yes ? &preview_ : nullptr;
+    auto reached = reach_path(path, use, options, preview);
+    // Gone by its turn, taken by an earlier path or by someone else: neither freed nor failed.
+    if (reached && !*reached) return;
     emit(progress::PathStarted{types::to_utf8_lossy(path), index});
-    std::optional<TreeProgressReporter> reporter;
-    if (controls_.on_tree_progress) {
-      reporter.emplace(controls_.on_tree_progress, controls_.tree_progress_interval,
-                       TreeProgress{types::to_utf8_lossy(path)});
-    }
-    const WalkControls walk{controls_.forbidden_directories, controls_.cancel, &linked_files_,
-                            reporter ? &*reporter : nullptr};
-    // Removing a link frees only the link, so its target's bytes are never credited; a kept root
-    // that is a link is emptied through it and credits what goes.
-    const bool is_link = entry && S_ISLNK(entry->st_mode);
-    const TreeMeasure measure = is_link && !kept ? TreeMeasure{} : measure_path(path, walk);
-    // Nothing has gone yet: a path holding a forbidden directory is refused whole, and so is one
-    // holding another mounted filesystem, which is not the path's to empty.
-    if (measure.stop) return fail(path, *measure.stop);
-    if (!kept && !measure.holding_mounts.empty()) return fail(path, kMounted);
-    // Inside a kept root, an entry holding one is left whole, and the rest goes.
-    if (kept) fail_entries_holding_mounts(path, measure);
-    if (dry_run) return preview(path, place, kept, measure);
-    if (reporter) reporter->start_stage(TreeStage::Removing, measure.entries, measure.bytes);
-    if (kept) return empty_kept_root(path, measure, walk);
-    auto removed = remove_path_watched(path, controls_.guard, walk);
-    if (removed) return credit(path, measure.bytes, measure.allocated);
-    // Gone since it was found: someone else removed it, so it is neither freed nor failed.
-    if (removed.error().number() == ENOENT && !sys::stat_path(path, FinalLink::NoFollow)) return;
-    // A refusal of the guard comes before anything goes; any other failure may come part-way.
-    if (removed.error().kind() != CleanError::Kind::Refused) credit_what_went(path, measure);
-    fail(path, removed.error());
+    if (!reached) return fail(path, reached.error());
+    const TreeOutcome outcome = clean_reached(path, std::move(**reached), use, options, preview);
+    if (outcome.absent) return;
+    report(record, outcome);
   }
 
-  bool cancel_requested() const {
-    return controls_.cancel != nullptr && controls_.cancel->load(std::memory_order_relaxed);
-  }
-
-  void fail_entries_holding_mounts(const Path& root, const TreeMeasure& measure) {
-    for (const EntryHoldingMount& entry : measure.holding_mounts) {
-      result_.errors.push_back({join(root, entry.name.c_str()), kMounted.message(root)});
-    }
-  }
-
-  void empty_kept_root(const Path& root, const TreeMeasure& measure, const WalkControls& walk) {
-    bool any_failed = !measure.holding_mounts.empty();
-    std::set<std::string> left_whole;
-    for (const EntryHoldingMount& entry : measure.holding_mounts) left_whole.insert(entry.name);
+  void report(const PathRecord& record, const TreeOutcome& outcome) {
+    const Path& path = record.path;
     // Entries inside a kept root fail without an event of their own.
-    const EntryFailed on_entry_failed = [&](const char* name, const CleanError& error) {
-      result_.errors.push_back({name != nullptr ? join(root, name) : root, error.message(root)});
-      any_failed = true;
-    };
-    auto emptied =
-        empty_path_watched(root, controls_.guard, walk, on_entry_failed, std::move(left_whole));
-    if (!emptied) {
-      const CleanError& error = emptied.error();
-      if (error.number() == ENOENT) return;  // gone since it was found
-      // The directory could not be opened, or was refused, before anything went.
-      const bool before_anything =
-          error.kind() == CleanError::Kind::System || error.kind() == CleanError::Kind::Refused;
-      if (!before_anything) credit_what_went(root, measure);
-      return fail(root, error);
+    for (const EntryFailure& failure : outcome.entry_failures) {
+      result_.errors.push_back({join(path, failure.name), failure.error.message(path)});
     }
-    std::uint64_t size = measure.bytes;
-    std::uint64_t allocated = measure.allocated;
-    if (any_failed) {
-      const TreeMeasure remaining = measure_left(root);
-      size = saturating_minus(size, remaining.bytes);
-      allocated = saturating_minus(allocated, remaining.allocated);
-      if (size == 0) return;
-    }
-    result_.removed.push_back(root);
-    add_saturating(result_.bytesFreed, size);
-    add_saturating(bytes_allocated_, allocated);
-    if (size != 0) emit(progress::PathCleaned{types::to_utf8_lossy(root), size});
-  }
-
-  // A removal that stopped part-way credits what went: the measure before less what is left.
-  void credit_what_went(const Path& path, const TreeMeasure& before) {
-    if (before.bytes == 0 && before.allocated == 0) return;
-    const TreeMeasure after = measure_left(path);
-    add_saturating(result_.bytesFreed, saturating_minus(before.bytes, after.bytes));
-    add_saturating(bytes_allocated_, saturating_minus(before.allocated, after.allocated));
-  }
-
-  // What is left of a path after a removal that stopped: uncancellable, and without whatever
-  // forbidden directory was moved in meanwhile, which the first measure never counted.
-  TreeMeasure measure_left(const Path& path) {
-    WalkControls controls;
-    controls.forbidden = controls_.forbidden_directories;
-    controls.skip_forbidden = true;
-    return measure_path(path, controls);
-  }
-
-  void preview(const Path& path, const std::optional<PathPlace>& place, bool kept,
-               const TreeMeasure& measure) {
-    PreviewCredit share{measure.bytes, measure.allocated};
-    // What an emptying leaves whole stays.
-    for (const EntryHoldingMount& entry : measure.holding_mounts) {
-      share = {saturating_minus(share.bytes, entry.bytes),
-               saturating_minus(share.allocated, entry.allocated)};
-    }
-    if (place) {
-      if (ledger_.was_emptied(*place)) {
-        share = {};
-      } else {
-        const PreviewCredit inside = ledger_.credited_inside(*place);
-        share = {saturating_minus(share.bytes, inside.bytes),
-                 saturating_minus(share.allocated, inside.allocated)};
-      }
-      if (kept) {
-        ledger_.record_emptied(*place, share);
-      } else {
-        ledger_.record_removed(path, *place, share);
-      }
-    }
-    // As in the run, a kept root where something stayed and nothing would go is not listed.
-    if (kept && !measure.holding_mounts.empty() && share.bytes == 0) return;
-    credit(path, share.bytes, share.allocated);
-  }
-
-  void credit(const Path& path, std::uint64_t size, std::uint64_t allocated) {
+    add_saturating(result_.bytesFreed, outcome.bytes_freed);
+    add_saturating(bytes_allocated_, outcome.allocated_freed);
+    if (outcome.error) return fail(path, *outcome.error);
+    // A kept root where something stayed and nothing went is not listed.
+    if (record.kept && !outcome.entry_failures.empty() && outcome.bytes_freed == 0) return;
     result_.removed.push_back(path);
-    add_saturating(result_.bytesFreed, size);
-    add_saturating(bytes_allocated_, allocated);
-    emit(progress::PathCleaned{types::to_utf8_lossy(path), size});
+    if (!record.kept || dry_run_ == DryRun::Yes || outcome.bytes_freed != 0) {
+      emit(progress::PathCleaned{types::to_utf8_lossy(path), outcome.bytes_freed});
+    }
   }
 
   void fail(const Path& path, const CleanError& error) {
@@ -220,37 +110,29 @@ class CleanRun {
     if (on_progress_) on_progress_(std::move(event));
   }
 
-  const KeptRoots kept_roots_;
+  const DryRun dry_run_;
   const ProgressCallback& on_progress_;
-  const CleanControls& controls_;
+  const CleanOptions& options_;
   CleanResult result_;
   std::uint64_t bytes_allocated_ = 0;
   bool cancelled_ = false;
   IdentitySet linked_files_;  // files of several links whose blocks were counted
-  PreviewLedger ledger_;
+  PreviewView preview_;       // what a dry run has taken so far
 };
 
 }  // namespace
 
-CleanResult Cleaner::clean(std::span<const Path> paths, bool dry_run,
+CleanResult Cleaner::clean(std::span<const Path> paths, DryRun dry_run,
                            const PathSet& preserve_root_paths,
                            const ProgressCallback& on_progress) {
-  return clean(paths, dry_run, preserve_root_paths, on_progress, TopEntryGuard());
+  const std::vector<PathRecord> records = record_paths(paths, preserve_root_paths);
+  return run(records, dry_run, on_progress, CleanOptions{}).result;
 }
 
-CleanResult Cleaner::clean(std::span<const Path> paths, bool dry_run,
-                           const PathSet& preserve_root_paths, const ProgressCallback& on_progress,
-                           const TopEntryGuard& guard) {
-  CleanControls controls;
-  controls.guard = guard;
-  return run(paths, dry_run, preserve_root_paths, on_progress, controls).result;
-}
-
-CleanOutcome Cleaner::run(std::span<const Path> paths, bool dry_run,
-                          const PathSet& preserve_root_paths, const ProgressCallback& on_progress,
-                          const CleanControls& controls) {
-  CleanRun run(preserve_root_paths, on_progress, controls);
-  run.clean(paths, dry_run);
+CleanOutcome Cleaner::run(std::span<const PathRecord> records, DryRun dry_run,
+                          const ProgressCallback& on_progress, const CleanOptions& options) {
+  CleanRun run(dry_run, on_progress, options);
+  run.clean(records);
   return run.take_outcome();
 }
 

@@ -26,13 +26,14 @@ struct ControlledRun {
   Events events;
 };
 
-ControlledRun run(const std::vector<Path>& paths, const CleanControls& controls,
+ControlledRun run(const std::vector<Path>& paths, const CleanOptions& options,
                   const PathSet& keep = {}, bool dry_run = false) {
   ControlledRun ran;
   const ProgressCallback on_progress = [&](CleanProgress event) {
     ran.events.push_back(describe(event));
   };
-  ran.outcome = Cleaner::run(paths, dry_run, keep, on_progress, controls);
+  ran.outcome = Cleaner::run(record_paths(paths, keep), dry_run ? DryRun::Yes : DryRun::No,
+                             on_progress, options);
   return ran;
 }
 
@@ -63,7 +64,7 @@ TEST(CleanerForbidden, APathHoldingOneAnywhereIsRefusedWholeBeforeAnythingGoes) 
   make_file(dir / "tree/z-file", 10);
   make_file(dir / "plain", 3);
   const IdentitySet forbidden = {identity_of_path(dir / "tree/b/c/system")};
-  CleanControls controls;
+  CleanOptions controls;
   controls.forbidden_directories = &forbidden;
   const std::string refusal = "Path is forbidden: " + dir / "tree";
   for (const bool dry_run : {false, true}) {
@@ -84,22 +85,26 @@ TEST(CleanerForbidden, APathHoldingOneAnywhereIsRefusedWholeBeforeAnythingGoes) 
   EXPECT_EQ(run({dir / "plain"}, controls).outcome.result, (CleanResult{{dir / "plain"}, {}, 3}));
 }
 
-// The guard runs after the measure: moving a forbidden directory into the tree there is the race
-// the removal's own check is for.
+// Moving a forbidden directory into the tree once the measure is done is the race the removal's
+// own check is for.
 TEST(CleanerForbidden, OneMovedInAfterTheMeasureStopsTheRemovalAtIt) {
   TempDir dir;
-  make_files(dir / "tree", 10, 10);
+  make_files(dir / "tree", 300, 10);
   make_dir(dir / "system");
   make_file(dir / "system/marker", 5);
   const IdentitySet forbidden = {identity_of_path(dir / "system")};
-  CleanControls controls;
+  CleanOptions controls;
   controls.forbidden_directories = &forbidden;
-  controls.guard = [&](const Path&, const struct stat&) -> std::expected<void, std::string> {
-    std::filesystem::rename(dir / "system", dir / "tree/moved-in");
-    return {};
+  controls.tree_progress_interval = std::chrono::milliseconds(0);
+  bool moved = false;
+  controls.on_tree_progress = [&](const TreeProgress& progress) {
+    if (progress.stage == TreeStage::Removing && !std::exchange(moved, true)) {
+      std::filesystem::rename(dir / "system", dir / "tree/moved-in");
+    }
   };
   const auto ran = run({dir / "tree"}, controls);
-  const std::uint64_t gone = 10 - (files_left(dir / "tree") - 1);
+  ASSERT_TRUE(moved);
+  const std::uint64_t gone = 300 - (files_left(dir / "tree") - 1);
   EXPECT_EQ(ran.outcome.result,
             (CleanResult{{}, {{dir / "tree", "Path is forbidden: " + dir / "tree"}}, gone * 10}));
   EXPECT_TRUE(exists_no_follow(dir / "tree/moved-in/marker"));
@@ -110,7 +115,7 @@ TEST(CleanerCancel, AFlagSetBeforehandCancelsEveryPathUntouched) {
   make_file(dir / "a", 1);
   make_file(dir / "b", 2);
   const std::atomic<bool> cancel{true};
-  CleanControls controls;
+  CleanOptions controls;
   controls.cancel = &cancel;
   const auto ran = run({dir / "a", dir / "missing", dir / "b"}, controls);
   EXPECT_TRUE(ran.outcome.cancelled);
@@ -132,7 +137,7 @@ TEST(CleanerCancel, StopsPartWayAndCreditsOnlyWhatWent) {
     make_files(dir / "big", 3000, 7);
     make_file(dir / "after", 1);
     std::atomic<bool> cancel{false};
-    CleanControls controls;
+    CleanOptions controls;
     controls.cancel = &cancel;
     controls.tree_progress_interval = std::chrono::milliseconds(0);
     controls.on_tree_progress = [&](const TreeProgress& progress) {
@@ -156,7 +161,7 @@ TEST(CleanerTreeProgress, TellsTheMeasureAndThenTheRemovalOfThePathAtHand) {
   TempDir dir;
   for (const char* sub : {"tree/a", "tree/b", "tree/c", "tree/d"}) make_files(dir / sub, 250, 5);
   std::vector<TreeProgress> told;
-  CleanControls controls;
+  CleanOptions controls;
   controls.tree_progress_interval = std::chrono::milliseconds(0);
   controls.on_tree_progress = [&](const TreeProgress& progress) { told.push_back(progress); };
   const auto ran = run({dir / "tree"}, controls);

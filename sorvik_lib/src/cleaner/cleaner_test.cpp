@@ -22,13 +22,13 @@ using Events = std::vector<std::string>;
 
 Recorded clean(std::vector<Path> paths, PathSet keep = {}, bool dry_run = false) {
   return testing::record([&](const ProgressCallback& on_progress) {
-    return Cleaner::clean(paths, dry_run, keep, on_progress);
+    return Cleaner::clean(paths, dry_run ? DryRun::Yes : DryRun::No, keep, on_progress);
   });
 }
 
 Recorded clean_as_nobody(std::vector<Path> paths, PathSet keep = {}) {
   return testing::record_as_nobody([&](const ProgressCallback& on_progress) {
-    return Cleaner::clean(paths, false, keep, on_progress);
+    return Cleaner::clean(paths, DryRun::No, keep, on_progress);
   });
 }
 
@@ -231,89 +231,56 @@ TEST(Cleaner, APathThatVanishesOnceFoundIsNeitherFreedNorFailed) {
     }
     events.push_back(testing::describe(event));
   };
-  EXPECT_EQ(Cleaner::clean(paths, false, keep, on_progress), CleanResult{});
+  EXPECT_EQ(Cleaner::clean(paths, DryRun::No, keep, on_progress), CleanResult{});
   EXPECT_EQ(events, (Events{"Started 3", "PathStarted " + dir / "tree" + " 0",
                             "PathStarted " + dir / "kept" + " 1",
                             "PathStarted " + dir / "file" + " 2", "Finished 0"}));
 }
 
-// What a guard was asked: each path with the inode it was shown and whether that was a directory.
-struct GuardCalls {
-  std::vector<std::tuple<Path, ino_t, bool>> calls;
-  TopEntryGuard guard(std::optional<std::string> refusal = std::nullopt) {
-    return [this, refusal](const Path& path,
-                           const struct stat& status) -> std::expected<void, std::string> {
-      calls.emplace_back(path, status.st_ino, S_ISDIR(status.st_mode));
-      if (refusal) return std::unexpected(*refusal);
-      return {};
-    };
-  }
-};
-
-ino_t inode_of(const std::string& path, int flags = 0) {
-  struct stat status {};
-  EXPECT_EQ(::fstatat(AT_FDCWD, path.c_str(), &status, flags), 0);
-  return status.st_ino;
-}
-
-TEST(CleanerGuard, IsShownTheTopOfEveryPathBeforeItGoes) {
-  TempDir dir;
-  make_dir(dir / "tree/sub");
-  make_file(dir / "tree/sub/f", 10);
-  make_dir(dir / "kept/sub");
-  make_file(dir / "kept/sub/g", 20);
-  make_dir(dir / "target");
-  make_file(dir / "target/h", 40);
-  make_link(dir / "target", dir / "kept-link");
-  make_link(dir / "target", dir / "dir-link");
-  make_file(dir / "file", 5);
-  // Directories as opened (a kept link as the directory behind it), anything else as itself.
-  const std::vector<std::tuple<Path, ino_t, bool>> expected = {
-      {dir / "tree", inode_of(dir / "tree"), true},
-      {dir / "kept", inode_of(dir / "kept"), true},
-      {dir / "kept-link", inode_of(dir / "target"), true},
-      {dir / "dir-link/", inode_of(dir / "dir-link", AT_SYMLINK_NOFOLLOW), false},
-      {dir / "file", inode_of(dir / "file"), false}};
-  const std::vector<Path> paths = {dir / "tree", dir / "kept", dir / "kept-link", dir / "dir-link/",
-                                   dir / "file"};
-  const PathSet keep = {dir / "kept", dir / "kept-link"};
-  GuardCalls dry;
-  EXPECT_EQ(Cleaner::clean(paths, true, keep, {}, dry.guard()).bytesFreed, 10u + 20 + 40 + 5);
-  EXPECT_TRUE(dry.calls.empty());  // a dry run touches nothing
-
-  GuardCalls asked;
-  const auto result = Cleaner::clean(paths, false, keep, {}, asked.guard());
-  EXPECT_EQ(asked.calls, expected);
-  EXPECT_EQ(result, (CleanResult{paths, {}, 10 + 20 + 40 + 0 + 5}));
-  EXPECT_TRUE(std::filesystem::is_empty(dir / "target"));
-}
-
-TEST(CleanerGuard, ARefusalLeavesThePathWhole) {
+// The records a clean acts on are taken before anything goes; whatever is swapped in since, under
+// the same names, is not what gets removed or emptied.
+TEST(CleanerRecords, APathIsCleanedOnlyWhileItNamesWhatItsRecordFound) {
   TempDir dir;
   make_dir(dir / "tree/sub");
   make_file(dir / "tree/sub/f", 10);
   make_dir(dir / "kept");
   make_file(dir / "kept/g", 20);
+  make_dir(dir / "target");
+  make_file(dir / "target/h", 40);
+  make_dir(dir / "other");
+  make_file(dir / "other/i", 80);
+  make_link(dir / "target", dir / "kept-link");
   make_file(dir / "file", 5);
-  GuardCalls asked;
+  make_file(dir / "same", 7);
+  const std::vector<Path> paths = {dir / "tree", dir / "kept", dir / "kept-link", dir / "file",
+                                   dir / "same"};
+  const PathSet keep = {dir / "kept", dir / "kept-link"};
+  const auto records = record_paths(paths, keep);
+  // Each name but the last now leads to something else.
+  std::filesystem::rename(dir / "tree", dir / "tree.old");
+  make_dir(dir / "tree");
+  make_file(dir / "tree/new", 1);
+  std::filesystem::rename(dir / "kept", dir / "kept.old");
+  make_dir(dir / "kept");
+  make_file(dir / "kept/new", 2);
+  std::filesystem::remove(dir / "kept-link");
+  make_link(dir / "other", dir / "kept-link");
+  std::filesystem::rename(dir / "file", dir / "file.old");
+  make_file(dir / "file", 3);
   const auto run = testing::record([&](const ProgressCallback& on_progress) {
-    return Cleaner::clean(std::vector<Path>{dir / "tree", dir / "kept", dir / "file"}, false,
-                          {dir / "kept"}, on_progress, asked.guard("not this one"));
+    return Cleaner::run(records, DryRun::No, on_progress, {}).result;
   });
-  const std::string refused = "not this one";
-  EXPECT_EQ(
-      run.result,
-      (CleanResult{
-          {}, {{dir / "tree", refused}, {dir / "kept", refused}, {dir / "file", refused}}, 0}));
-  EXPECT_EQ(
-      run.events,
-      (Events{"Started 3", "PathStarted " + dir / "tree" + " 0",
-              "PathFailed " + dir / "tree" + " " + refused, "PathStarted " + dir / "kept" + " 1",
-              "PathFailed " + dir / "kept" + " " + refused, "PathStarted " + dir / "file" + " 2",
-              "PathFailed " + dir / "file" + " " + refused, "Finished 0"}));
-  EXPECT_TRUE(exists_no_follow(dir / "tree/sub/f"));
-  EXPECT_TRUE(exists_no_follow(dir / "kept/g"));
-  EXPECT_TRUE(exists_no_follow(dir / "file"));
+  const auto changed = [](const Path& path) {
+    return ErrorEntry{path, "Path changed while it was being cleaned: " + path};
+  };
+  EXPECT_EQ(run.result, (CleanResult{{dir / "same"},
+                                     {changed(dir / "tree"), changed(dir / "kept"),
+                                      changed(dir / "kept-link"), changed(dir / "file")},
+                                     7}));
+  for (const char* left : {"tree/new", "kept/new", "other/i", "file", "target/h"}) {
+    EXPECT_TRUE(exists_no_follow(dir / left)) << left;
+  }
+  EXPECT_FALSE(exists_no_follow(dir / "same"));
 }
 
 class CleanerUnprivileged : public ::testing::Test {

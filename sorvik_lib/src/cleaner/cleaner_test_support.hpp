@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "sorvik_lib/cleaner/clean_progress.hpp"
-#include "sorvik_lib/cleaner/tree.hpp"
+#include "sorvik_lib/cleaner/tree_operations.hpp"
 #include "sorvik_lib/types/records.hpp"
 #include "sorvik_lib/types/wire.hpp"
 

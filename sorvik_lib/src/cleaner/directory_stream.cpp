@@ -55,7 +55,7 @@ std::expected<std::optional<DirectoryEntry>, SystemError> DirectoryStream::next(
       if (exhausted_) return std::nullopt;
       ssize_t got;
       do {
-        got = ::getdents64(fd_.get(), buffer_.get(), kBufferSize);
+        got = ::getdents64(fd(), buffer_.get(), kBufferSize);
       } while (got < 0 && errno == EINTR);
       if (got < 0) return std::unexpected(SystemError::from_errno());
       position_ = 0;
@@ -74,9 +74,11 @@ std::expected<std::optional<DirectoryEntry>, SystemError> DirectoryStream::next(
     std::memcpy(&length, record + offsetof(struct dirent64, d_reclen), sizeof length);
     unsigned char type;
     std::memcpy(&type, record + offsetof(struct dirent64, d_type), sizeof type);
+    ino64_t inode;
+    std::memcpy(&inode, record + offsetof(struct dirent64, d_ino), sizeof inode);
     position_ += length;
     const char* name = record + offsetof(struct dirent64, d_name);
-    if (!is_dot_or_dot_dot(name)) return DirectoryEntry{name, type};
+    if (!is_dot_or_dot_dot(name)) return DirectoryEntry{name, type, static_cast<ino_t>(inode)};
   }
 }
 
@@ -90,6 +92,12 @@ void DirectoryStream::close() {
   position_ = filled_ = 0;
   exhausted_ = false;
   short_read_ = false;
+}
+
+UniqueFd DirectoryStream::release() {
+  UniqueFd released = std::move(fd_);
+  close();
+  return released;
 }
 
 #else
@@ -122,13 +130,23 @@ std::expected<std::optional<DirectoryEntry>, SystemError> DirectoryStream::next(
       if (errno != 0) return std::unexpected(SystemError::from_errno());
       return std::nullopt;
     }
-    if (!is_dot_or_dot_dot(entry->d_name)) return DirectoryEntry{entry->d_name, entry->d_type};
+    if (!is_dot_or_dot_dot(entry->d_name)) {
+      return DirectoryEntry{entry->d_name, entry->d_type, entry->d_ino};
+    }
   }
 }
 
 void DirectoryStream::close() {
   dir_.reset();
   bare_.reset();
+}
+
+UniqueFd DirectoryStream::release() {
+  UniqueFd released = bare_.valid() ? std::move(bare_)
+                      : dir_        ? UniqueFd(::fcntl(::dirfd(dir_.get()), F_DUPFD_CLOEXEC, 0))
+                                    : UniqueFd();
+  close();
+  return released;
 }
 
 #endif

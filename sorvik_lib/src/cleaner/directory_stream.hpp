@@ -3,6 +3,7 @@
 #pragma once
 
 #include <dirent.h>
+#include <sys/types.h>
 
 #include <expected>
 #include <memory>
@@ -19,6 +20,7 @@ namespace sorvik_lib::cleaner {
 struct DirectoryEntry {
   const char* name;
   unsigned char type;
+  ino_t inode;  // the listing's own, which a link's entry shares with the link
 };
 
 // Owns a directory handle and reads its entries in the directory's own order, "." and ".." left
@@ -48,6 +50,10 @@ class DirectoryStream {
 
   // Closes the handle; the stream is empty afterwards.
   void close();
+
+  // Gives the handle up instead of closing it; the stream is empty afterwards. (Where readdir owns
+  // the handle, it hands back a duplicate.)
+  [[nodiscard]] sys::UniqueFd release();
 
  private:
 #if SORVIK_HAS_GETDENTS64

@@ -27,7 +27,7 @@ using types::CleanResult;
 using types::Path;
 
 CleanResult clean(const std::vector<Path>& paths, const PathSet& keep = {}) {
-  return Cleaner::clean(paths, false, keep, {});
+  return Cleaner::clean(paths, DryRun::No, keep, {});
 }
 
 // A forked child that never outlives the test: whatever ends the test, the child is killed and
@@ -199,15 +199,16 @@ TEST(HostileTree, AnInputPathBeyondThePathLimitIsReportedNotSkipped) {
   for (const bool dry_run : {true, false}) {
     std::vector<std::string> events;
     const auto result =
-        Cleaner::clean(std::vector<Path>{deepest}, dry_run, {}, [&](const CleanProgress& event) {
-          if (std::holds_alternative<progress::PathFailed>(event)) {
-            events.push_back("failed");
-          }
-        });
+        Cleaner::clean(std::vector<Path>{deepest}, dry_run ? DryRun::Yes : DryRun::No, {},
+                       [&](const CleanProgress& event) {
+                         if (std::holds_alternative<progress::PathFailed>(event)) {
+                           events.push_back("failed");
+                         }
+                       });
     EXPECT_EQ(result, (CleanResult{{}, {{deepest, message}}, 0}));
     EXPECT_EQ(events, std::vector<std::string>{"failed"});
   }
-  EXPECT_EQ(tree_size(dir / "tree"), 10u);
+  EXPECT_EQ(measure_tree(dir / "tree").bytes, 10u);
 }
 
 // A chain of `depth` directories below `top`, each level holding a one-byte file.

@@ -1,7 +1,9 @@
 // Kept roots by components and by device and inode.
 #include "sorvik_lib/cleaner/kept_roots.hpp"
 
-#include "sorvik_lib/cleaner/tree.hpp"
+#include <sys/stat.h>
+
+#include "sorvik_lib/cleaner/tree_operations.hpp"
 #include "sorvik_lib/sys/path_calls.hpp"
 
 namespace sorvik_lib::cleaner {
@@ -17,11 +19,11 @@ KeptRoots::KeptRoots(const PathSet& paths) : paths_(paths) {
   }
 }
 
-bool KeptRoots::contains(const types::Path& path, const struct stat* entry) const {
+bool KeptRoots::contains(const types::Path& path, const sys::FileStatus* entry) const {
   if (paths_.empty()) return false;
   if (paths_.contains(path)) return true;
-  return entry != nullptr && (S_ISDIR(entry->st_mode) || S_ISLNK(entry->st_mode)) &&
-         entries_.contains({entry->st_dev, entry->st_ino});
+  return entry != nullptr && (S_ISDIR(entry->mode) || S_ISLNK(entry->mode)) &&
+         entries_.contains({entry->device, entry->inode});
 }
 
 }  // namespace sorvik_lib::cleaner

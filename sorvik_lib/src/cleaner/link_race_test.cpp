@@ -182,7 +182,7 @@ RaceFigures race(bool keep_root) {
     std::thread attacking([&] { attacker.run(stop); });
     const std::vector<Path> paths = {top};
     const PathSet keep = keep_root ? PathSet{top} : PathSet{};
-    const CleanResult result = Cleaner::clean(paths, false, keep, {});
+    const CleanResult result = Cleaner::clean(paths, DryRun::No, keep, {});
     stop = true;
     attacking.join();
 

@@ -1,12 +1,11 @@
 // Measuring and removing one path, and the walks below it: links, deep trees, few descriptors.
-#include "sorvik_lib/cleaner/tree.hpp"
-
 #include <sys/resource.h>
 
 #include <utility>
 
 #include "cleaner_test_support.hpp"
 #include "progress_reporter.hpp"
+#include "sorvik_lib/cleaner/tree_operations.hpp"
 #include "sorvik_lib/sys/path_calls.hpp"
 #include "tree_walk.hpp"
 
@@ -31,10 +30,10 @@ TEST(TreeSize, SumsApparentLengthsOfRegularFilesOnly) {
   // Each hard link is its own entry and counts once per link.
   std::filesystem::create_hard_link(dir / "t/one", dir / "t/a/one-again");
   ASSERT_EQ(::mkfifo((dir / "t/a/fifo").c_str(), 0600), 0);
-  EXPECT_EQ(tree_size(dir / "t"), 100 + 20 + 5'000'000'000ULL + 100);
-  EXPECT_EQ(tree_size(dir / "t/one"), 100u);
-  EXPECT_EQ(tree_size(dir / "t/a/fifo"), 0u);
-  EXPECT_EQ(tree_size(dir / "missing"), 0u);
+  EXPECT_EQ(measure_tree(dir / "t").bytes, 100 + 20 + 5'000'000'000ULL + 100);
+  EXPECT_EQ(measure_tree(dir / "t/one").bytes, 100u);
+  EXPECT_EQ(measure_tree(dir / "t/a/fifo").bytes, 0u);
+  EXPECT_EQ(measure_tree(dir / "missing").bytes, 0u);
 }
 
 TEST(TreeSize, FollowsOnlyALinkAtTheStart) {
@@ -46,18 +45,18 @@ TEST(TreeSize, FollowsOnlyALinkAtTheStart) {
   make_link(dir / "outside", dir / "t/link-to-dir");
   make_link(dir / "outside/big", dir / "t/link-to-file");
   make_link(dir / "nowhere", dir / "t/dangling");
-  EXPECT_EQ(tree_size(dir / "t"), 7u);
+  EXPECT_EQ(measure_tree(dir / "t").bytes, 7u);
   make_link(dir / "t", dir / "start-link");
-  EXPECT_EQ(tree_size(dir / "start-link"), 7u);
+  EXPECT_EQ(measure_tree(dir / "start-link").bytes, 7u);
   make_link(dir / "outside/big", dir / "file-link");
-  EXPECT_EQ(tree_size(dir / "file-link"), 0u);
+  EXPECT_EQ(measure_tree(dir / "file-link").bytes, 0u);
 }
 
 TEST(TreeSize, APathWithANulByteNamesNothing) {
   TempDir dir;
   make_dir(dir / "t");
   make_file(dir / "t/f", 10);
-  EXPECT_EQ(tree_size(dir / "t" + "\0/f"s), 0u);
+  EXPECT_EQ(measure_tree(dir / "t" + "\0/f"s).bytes, 0u);
 }
 
 TEST(RemoveTree, RemovesEverythingButNeverWhatLinksPointTo) {
@@ -69,7 +68,7 @@ TEST(RemoveTree, RemovesEverythingButNeverWhatLinksPointTo) {
   make_link(dir / "outside", dir / "t/a/to-dir");
   make_link(dir / "outside/deeper/keep", dir / "t/to-file");
   make_link("..", dir / "t/a/b/up");
-  ASSERT_TRUE(remove_tree(dir / "t"));
+  ASSERT_TRUE(remove_tree(dir / "t").done());
   EXPECT_FALSE(exists_no_follow(dir / "t"));
   EXPECT_TRUE(exists_no_follow(dir / "outside/deeper/keep"));
 }
@@ -79,19 +78,20 @@ TEST(RemoveTree, ALinkGivenAsTheTreeIsRemovedAlone) {
   make_dir(dir / "target");
   make_file(dir / "target/f", 3);
   make_link(dir / "target", dir / "link");
-  ASSERT_TRUE(remove_tree(dir / "link"));
+  ASSERT_TRUE(remove_tree(dir / "link").done());
   EXPECT_FALSE(exists_no_follow(dir / "link"));
   EXPECT_TRUE(exists_no_follow(dir / "target/f"));
 }
 
-TEST(RemoveTree, AFileIsNotATree) {
+TEST(EmptyTree, AFileIsNotATreeAndAMissingPathIsNothing) {
   TempDir dir;
   make_file(dir / "f", 1);
-  const auto removed = remove_tree(dir / "f");
-  ASSERT_FALSE(removed);
-  EXPECT_EQ(removed.error().message(dir / "f"), "Not a directory (os error 20)");
-  EXPECT_EQ(remove_tree(dir / "missing").error().message(dir / "missing"),
-            "No such file or directory (os error 2)");
+  const auto emptied = empty_tree(dir / "f");
+  ASSERT_TRUE(emptied.error);
+  EXPECT_EQ(emptied.error->message(dir / "f"), "Not a directory (os error 20)");
+  EXPECT_TRUE(exists_no_follow(dir / "f"));
+  EXPECT_TRUE(empty_tree(dir / "missing").absent);
+  EXPECT_TRUE(remove_tree(dir / "missing").absent);
 }
 
 TEST(RemovePath, FilesLinksAndDirectories) {
@@ -102,11 +102,11 @@ TEST(RemovePath, FilesLinksAndDirectories) {
   make_link(dir / "target/f", dir / "file-link");
   make_link(dir / "nowhere", dir / "dangling");
   for (const char* name : {"dir-link", "file-link", "dangling"}) {
-    ASSERT_TRUE(remove_path(dir / name)) << name;
+    ASSERT_TRUE(remove_tree(dir / name).done()) << name;
     EXPECT_FALSE(exists_no_follow(dir / name)) << name;
   }
   EXPECT_TRUE(exists_no_follow(dir / "target/f"));
-  ASSERT_TRUE(remove_path(dir / "target"));
+  ASSERT_TRUE(remove_tree(dir / "target").done());
   EXPECT_FALSE(exists_no_follow(dir / "target"));
 }
 
@@ -128,15 +128,15 @@ TEST(RemovePath, ALinkSpelledWithATrailingSeparatorGoesAsALink) {
   make_file(dir / "victim/sub/precious", 3);
   for (const char* spelling : {"link/", "link/.", "link//./"}) {
     make_link(dir / "victim", dir / "link");
-    ASSERT_TRUE(remove_path(dir / spelling)) << spelling;
+    ASSERT_TRUE(remove_tree(dir / spelling).done()) << spelling;
     EXPECT_FALSE(exists_no_follow(dir / "link")) << spelling;
     make_link(dir / "victim", dir / "link");
-    ASSERT_TRUE(remove_tree(dir / spelling)) << spelling;
+    ASSERT_TRUE(remove_tree(dir / spelling).done()) << spelling;
     EXPECT_FALSE(exists_no_follow(dir / "link")) << spelling;
   }
   EXPECT_TRUE(exists_no_follow(dir / "victim/sub/precious"));
   // A real directory spelled that way is still removed whole.
-  ASSERT_TRUE(remove_path(dir / "victim/./"));
+  ASSERT_TRUE(remove_tree(dir / "victim/./").done());
   EXPECT_FALSE(exists_no_follow(dir / "victim"));
 }
 
@@ -144,10 +144,8 @@ TEST(RemovePath, APathWithANulByteIsNeverCutShort) {
   TempDir dir;
   make_dir(dir / "t");
   make_file(dir / "t/f", 10);
-  const auto removed = remove_path(dir / "t" + "\0/f"s);
-  ASSERT_FALSE(removed);
-  EXPECT_EQ(removed.error().number(), ENOENT);
-  EXPECT_FALSE(remove_tree(dir / "t" + "\0"s));
+  EXPECT_TRUE(remove_tree(dir / "t" + "\0/f"s).absent);
+  EXPECT_TRUE(remove_tree(dir / "t" + "\0"s).absent);
   EXPECT_TRUE(exists_no_follow(dir / "t/f"));
 }
 
@@ -182,8 +180,8 @@ constexpr int kDeepTree = 20'000;
 TEST(DeepTree, TwentyThousandLevelsAreMeasuredAndRemoved) {
   TempDir dir(testing::fast_scratch_directory());
   const std::uint64_t expected = make_deep_chain(dir / "deep", kDeepTree, 12);
-  EXPECT_EQ(tree_size(dir / "deep"), expected);
-  ASSERT_TRUE(remove_tree(dir / "deep"));
+  EXPECT_EQ(measure_tree(dir / "deep").bytes, expected);
+  ASSERT_TRUE(remove_tree(dir / "deep").done());
   EXPECT_FALSE(exists_no_follow(dir / "deep"));
 }
 
@@ -201,8 +199,8 @@ int measure_and_remove_with_limit(const std::string& top, std::uint64_t expected
   if (child == 0) {
     const struct rlimit rl { limit, limit };
     if (::setrlimit(RLIMIT_NOFILE, &rl) != 0) ::_exit(2);
-    if (tree_size(top) != expected) ::_exit(3);
-    if (!remove_tree(top)) ::_exit(4);
+    if (measure_tree(top).bytes != expected) ::_exit(3);
+    if (!remove_tree(top).done()) ::_exit(4);
     ::_exit(exists_no_follow(top) ? 5 : 0);
   }
   int status = 0;
@@ -231,8 +229,8 @@ TEST(DeepTree, EvictedListingsCountEveryFileOnce) {
     expected += depth + 1 + 40 * 3;
     level += "/next";
   }
-  EXPECT_EQ(tree_size(dir / "wide"), expected);
-  ASSERT_TRUE(remove_tree(dir / "wide"));
+  EXPECT_EQ(measure_tree(dir / "wide").bytes, expected);
+  ASSERT_TRUE(remove_tree(dir / "wide").done());
   EXPECT_FALSE(exists_no_follow(dir / "wide"));
 }
 
@@ -276,7 +274,9 @@ TEST(TreeWalk, ASubtreeMovedAwayAboveEvictedHandlesStopsTheRemovalWithEstale) {
   const sys::UniqueFd parent(::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   auto top = sys::open_directory_at(parent.get(), "top");
   ASSERT_TRUE(top);
-  const auto removed = remove_directory_at(parent.get(), "top", std::move(*top), controls);
+  const auto status = sys::status_of(top->get());
+  ASSERT_TRUE(status);
+  const auto removed = remove_directory_at(parent.get(), "top", std::move(*top), *status, controls);
   ASSERT_TRUE(moved);
   ASSERT_FALSE(removed);
   EXPECT_EQ(removed.error().number(), ESTALE);

@@ -11,20 +11,19 @@
 // listing's d_type tells directories from the rest, a measure costs one fstatat per regular file,
 // and a removal one unlinkat per entry, with no per-entry fstat, fcntl or path building.
 //
-// The start is a frame like the others, with a parent handle: for a removal the directory that
-// holds it, for an emptying the emptied directory itself, which the caller holds and whose "." the
-// start is. So leaving the start follows the rule of every directory, but that an emptied one
-// stays.
+// The start is a frame like the others, through a handle the caller opened and hands over (and may
+// have back when the walk ends): for a removal, with the handle of the directory that holds it, so
+// leaving the start follows the rule of every directory. An emptied directory is no frame: the
+// emptying lists it itself and hands each entry to a removal walk of its own.
 //
 // The descriptor budget. At most kMaxOpenDirectories frames hold a handle, and they are always the
 // deepest ones, a contiguous run at the top of the stack. Going deeper than the budget allows
 // evicts the shallowest open frame: the rest of its listing is read into memory (so a measure
 // never counts an entry twice and a removal never loses its place), the device and inode of its
 // directory are recorded, and its handle is closed. When the walk comes back up to an evicted
-// frame, it reopens that directory as ".." of the child it is leaving (the start of an emptying
-// as "." of the handle the caller holds). Should the process run out of descriptors anyway (a low
-// RLIMIT_NOFILE, or many held by the caller), the walk evicts further and retries, down to the
-// single handle it is working in.
+// frame, it reopens that directory as ".." of the child it is leaving. Should the process run out
+// of descriptors anyway (a low RLIMIT_NOFILE, or many held by the caller), the walk evicts further
+// and retries, down to the single handle it is working in.
 //
 // Why a swapped directory cannot lead the walk outside the tree. Going down, each step opens a
 // name relative to a handle the walk holds, without following links, so what it enters is a real
@@ -53,11 +52,11 @@
 // Listings that miss entries. Some filesystems (APFS, HFS+) reorder a directory while entries are
 // deleted from it, so one pass over its listing can miss entries and the final rmdir finds it not
 // empty. Leaving a directory then lists it again, through its parent's handle as any descent, and
-// goes on while a pass removes something; a pass that removes nothing ends it with the error (or,
-// for the start of an emptying, as done).
+// goes on while a pass removes something; a pass that removes nothing ends it with the error. An
+// emptied directory, which is never removed, is listed again by the same rule.
 //
-// In a directory that is emptied, an entry that cannot go fails alone: the walk comes back up to
-// the start, tells the caller and goes on with the next entry, never trying that one again.
+// In a directory that is emptied, an entry that cannot go fails alone: the emptying tells the
+// caller and goes on with the next entry, never trying that one again.
 #include "tree_walk.hpp"
 
 #include <fcntl.h>
@@ -84,12 +83,10 @@ namespace {
 // What a visitor asks of the walk after seeing an entry.
 enum class Step { Next, Descend };
 
-// What becomes of the directory a walk starts in once everything below it is done.
-enum class Start { Measured, Removed, Emptied };
-
 struct PendingEntry {
   std::string name;
   unsigned char type;
+  ino_t inode;
 };
 
 struct Frame {
@@ -103,7 +100,16 @@ struct Frame {
 };
 
 [[nodiscard]] std::unexpected<CleanError> failed(const SystemError& error) {
-  return std::unexpected(CleanError::system(error));
+  return std::unexpected(CleanError::part_way(error));
+}
+
+// Listing a directory that someone else deleted meanwhile fails with ENOENT: it holds nothing.
+bool is_deleted(const SystemError& error) { return error.number() == ENOENT; }
+
+// The link a kept root is emptied through, listed in the directory of `device`.
+bool is_kept_link(const WalkControls& controls, const DirectoryEntry& entry, dev_t device) {
+  return controls.kept_link && (entry.type == DT_LNK || entry.type == DT_UNKNOWN) &&
+         entry.inode == controls.kept_link->inode && device == controls.kept_link->device;
 }
 
 // Walks below a start directory, handing each entry to `Visitor`:
@@ -112,32 +118,48 @@ struct Frame {
 //   on_leave(dir_fd, name): everything below `name` has been walked;
 //   on_start_entry(name): the walk is at `name`, an entry of the start, and all below it;
 //   on_mount(): below the start entry at hand is the root of another mounted filesystem, which
-//     the walk does not enter (a measure only; removing and emptying stop there with EBUSY);
+//     the walk does not enter (a measure only; a removal stops there with EBUSY);
+//   on_kept_link(): below the start entry at hand is the link a kept root is emptied through,
+//     which the walk leaves;
 //   removed(): how many entries it has removed so far;
 //   kToleratesErrors: a listing that cannot be read ends that directory instead of the walk;
 //   kRemoves: it removes what it sees, so a directory may be removed as soon as it is empty.
-// Any error a visitor returns ends the walk with that error, but for an entry of the start of an
-// emptying, which fails alone.
+// Any error a visitor returns ends the walk with that error.
 template <class Visitor>
 class TreeWalk {
  public:
-  TreeWalk(Visitor& visitor, const WalkControls& controls, Start start, int start_parent,
-           const EntryFailed* on_entry_failed = nullptr, std::set<std::string> set_aside = {})
+  // `start_parent` is the handle of the directory holding the start (-1 for a measure), and
+  // `start_parent_device` its device where the start must not be another filesystem's root.
+  TreeWalk(Visitor& visitor, const WalkControls& controls, int start_parent,
+           std::optional<dev_t> start_parent_device = std::nullopt)
       : visitor_(visitor),
         controls_(controls),
-        start_(start),
         start_parent_(start_parent),
-        on_entry_failed_(on_entry_failed),
-        set_aside_(std::move(set_aside)) {}
+        start_parent_device_(start_parent_device) {}
 
-  // Walks below `start`, opened already as `name` of the start's parent.
-  [[nodiscard]] std::expected<void, CleanError> run(const char* name, UniqueFd start) {
-    if (auto entered = enter(name, std::move(start)); !entered) return entered;
+  // Walks below the directory `start` (`status`), opened as `name` of the start's parent. With
+  // `handed_back`, the start's handle is handed back when the walk ends, should it still hold it
+  // (a walk that ends by its own rule always does; one that stops part-way may have given it up).
+  [[nodiscard]] std::expected<void, CleanError> run(const char* name, UniqueFd start,
+                                                    const sys::FileStatus& status,
+                                                    UniqueFd* handed_back = nullptr) {
+    handed_back_ = handed_back;
+    auto admitted = admit(status);
+    if (!admitted || !*admitted) {
+      if (handed_back_ != nullptr) *handed_back_ = std::move(start);
+      if (!admitted) return std::unexpected(admitted.error());
+      return {};
+    }
+    auto stream = DirectoryStream::open(std::move(start));
+    if (!stream) return failed(stream.error());
+    push(name, std::move(*stream), status);
     while (!frames_.empty()) {
       auto stepped = step();
       if (stepped) continue;
-      if (!fails_alone(stepped.error())) return stepped;
-      if (auto set_aside = set_aside_entry(stepped.error()); !set_aside) return set_aside;
+      if (handed_back_ != nullptr && first_open_ == 0 && !frames_.empty()) {
+        *handed_back_ = frames_.front().stream.release();
+      }
+      return stepped;
     }
     return {};
   }
@@ -149,16 +171,19 @@ class TreeWalk {
       if (remove_if_already_empty()) return {};
     }
     const bool in_start = frames_.size() == 1;
-    if (in_start) at_hand_.clear();
     auto entry = next_entry(frames_.back());
     if (!entry) return failed(entry.error());
     if (!*entry) return leave();
     const DirectoryEntry found = **entry;
-    if (in_start && start_ == Start::Emptied) {
-      if (set_aside_.contains(found.name)) return {};
-      at_hand_ = found.name;
-    }
+    const DirectoryIdentity& here = frames_.back().identity;
     if (in_start) visitor_.on_start_entry(found.name);
+    if (controls_.preview != nullptr && controls_.preview->entry_gone(here, found.name)) {
+      return {};
+    }
+    if (is_kept_link(controls_, found, here.device)) {
+      visitor_.on_kept_link();
+      return {};
+    }
     // The entry at hand is finished before a cancel is seen, never halfway.
     if (controls_.cancelled()) return std::unexpected(CleanError::cancelled());
     const int dir_fd = frames_.back().stream.fd();
@@ -171,7 +196,7 @@ class TreeWalk {
   [[nodiscard]] std::expected<std::optional<DirectoryEntry>, SystemError> next_entry(Frame& frame) {
     if (frame.next_pending < frame.pending.size()) {
       const PendingEntry& pending = frame.pending[frame.next_pending++];
-      return DirectoryEntry{pending.name.c_str(), pending.type};
+      return DirectoryEntry{pending.name.c_str(), pending.type, pending.inode};
     }
     auto entry = frame.stream.next();
     if (!entry && (Visitor::kToleratesErrors || is_deleted(entry.error()))) return std::nullopt;
@@ -181,26 +206,54 @@ class TreeWalk {
   // A listing read in a batch that left the buffer half empty has almost surely ended, and the
   // read that would say so costs a system call per directory. Removing the directory settles it
   // instead: rmdir succeeds only on an empty directory, and when it fails the listing simply goes
-  // on. Only below the start, and only while the parent's handle is open.
+  // on. Only while the parent's handle is open.
   bool remove_if_already_empty() {
-    if (frames_.size() < 2 || frames_.size() - 2 < first_open_) return false;
+    const bool parent_open =
+        frames_.size() >= 2 ? frames_.size() - 2 >= first_open_ : start_parent_ >= 0;
+    if (!parent_open) return false;
     Frame& frame = frames_.back();
     if (frame.next_pending < frame.pending.size() || !frame.stream.ended_short()) return false;
-    if (!visitor_.on_leave(frames_[frames_.size() - 2].stream.fd(), frame.name.c_str())) {
-      return false;
-    }
+    const int parent_fd =
+        frames_.size() >= 2 ? frames_[frames_.size() - 2].stream.fd() : start_parent_;
+    if (!visitor_.on_leave(parent_fd, frame.name.c_str())) return false;
     frames_.pop_back();
     return true;
   }
 
-  // Listing a directory that someone else deleted meanwhile fails with ENOENT: it holds nothing.
-  static bool is_deleted(const SystemError& error) { return error.number() == ENOENT; }
-
-  // Below the start, the root of another mounted filesystem: a device other than its parent's,
-  // or one the system marks as a mount root (a bind mount of the same filesystem).
+  // The root of another mounted filesystem: a device other than its parent's, or one the system
+  // marks as a mount root (a bind mount of the same filesystem). The start is looked at only when
+  // its parent's device is known.
   [[nodiscard]] bool is_mount_root(const sys::FileStatus& status) const {
-    if (frames_.empty()) return false;
+    if (frames_.empty()) {
+      return start_parent_device_ &&
+             (status.marked_mount_root || status.device != *start_parent_device_);
+    }
     return status.marked_mount_root || status.device != frames_.back().identity.device;
+  }
+
+  // Whether the walk may enter the directory `status`: not a forbidden one (refused, or left out
+  // when so told), not one an earlier path of a dry run took, and not another filesystem's root.
+  [[nodiscard]] std::expected<bool, CleanError> admit(const sys::FileStatus& status) {
+    const DirectoryIdentity identity{status.device, status.inode};
+    if (controls_.is_forbidden(identity)) {
+      if (controls_.skip_forbidden) return false;
+      return std::unexpected(CleanError::forbidden());
+    }
+    if (controls_.preview != nullptr && controls_.preview->directory_removed(identity)) {
+      return false;
+    }
+    if (is_mount_root(status)) {
+      if constexpr (Visitor::kRemoves)
+        return std::unexpected(CleanError::part_way(SystemError(EBUSY)));
+      visitor_.on_mount();
+      return false;
+    }
+    return true;
+  }
+
+  void push(const char* name, DirectoryStream stream, const sys::FileStatus& status) {
+    frames_.push_back(
+        Frame{name, std::move(stream), {}, 0, {status.device, status.inode}, visitor_.removed()});
   }
 
   // Opens the directory `name` of `dir_fd` and enters it, first giving handles back when the
@@ -221,30 +274,16 @@ class TreeWalk {
       }
       return {};
     }
-    return enter(name, std::move(*directory));
-  }
-
-  // Makes the directory `name`, just opened, the deepest frame, unless no walk may enter it: a
-  // forbidden directory, or the root of another mounted filesystem, whose volume is not part of
-  // the tree (removing it would empty the volume, then fail on the mount point with EBUSY).
-  [[nodiscard]] std::expected<void, CleanError> enter(const char* name, UniqueFd directory) {
-    auto status = sys::status_of(directory.get());
+    // One status call per directory, on the handle just opened, says both which directory it is
+    // and whether it is another filesystem's root.
+    const auto status = sys::status_of(directory->get());
     if (!status) return failed(status.error());
-    const DirectoryIdentity identity{status->device, status->inode};
-    if (controls_.is_forbidden(identity)) {
-      if (controls_.skip_forbidden) return {};
-      return std::unexpected(CleanError::forbidden());
-    }
-    if (is_mount_root(*status)) {
-      if constexpr (!Visitor::kRemoves) {
-        visitor_.on_mount();
-        return {};
-      }
-      return failed(SystemError(EBUSY));
-    }
-    auto stream = DirectoryStream::open(std::move(directory));
+    auto admitted = admit(*status);
+    if (!admitted) return std::unexpected(admitted.error());
+    if (!*admitted) return {};
+    auto stream = DirectoryStream::open(std::move(*directory));
     if (!stream) return failed(stream.error());
-    frames_.push_back(Frame{name, std::move(*stream), {}, 0, identity, visitor_.removed()});
+    push(name, std::move(*stream), *status);
     return {};
   }
 
@@ -252,59 +291,36 @@ class TreeWalk {
   [[nodiscard]] std::expected<Frame, CleanError> ascend() {
     if (frames_.size() >= 2 && frames_.size() - 2 < first_open_) {
       const std::size_t parent = frames_.size() - 2;
-      auto reopened = reopen(parent);
+      auto reopened = reopen_parent(frames_[parent + 1].stream.fd(), frames_[parent].identity);
       if (!reopened) return failed(reopened.error());
       frames_[parent].stream = DirectoryStream::handle_only(std::move(*reopened));
       first_open_ = parent;
     }
     Frame left = std::move(frames_.back());
     frames_.pop_back();
-    left.stream.close();  // before its directory is removed
+    if (frames_.empty() && handed_back_ != nullptr) {
+      *handed_back_ = left.stream.release();
+    } else {
+      left.stream.close();  // before its directory is removed
+    }
     return left;
-  }
-
-  // The evicted frame `index` opened again: the start of an emptying through the handle the
-  // caller holds, any other through ".." of its child, and only if it is still what it was.
-  [[nodiscard]] std::expected<UniqueFd, SystemError> reopen(std::size_t index) const {
-    if (index == 0 && start_ == Start::Emptied) return sys::open_directory_at(start_parent_, ".");
-    return reopen_parent(frames_[index + 1].stream.fd(), frames_[index].identity);
   }
 
   [[nodiscard]] std::expected<void, CleanError> leave() {
     auto left = ascend();
     if (!left) return std::unexpected(left.error());
     const int parent_fd = frames_.empty() ? start_parent_ : frames_.back().stream.fd();
-    const bool stays = frames_.empty() && start_ == Start::Emptied;
-    const auto gone = stays ? std::unexpected(SystemError(ENOTEMPTY))
-                            : visitor_.on_leave(parent_fd, left->name.c_str());
+    const auto gone = visitor_.on_leave(parent_fd, left->name.c_str());
     if (gone) return {};
-    // A listing that missed entries: list the directory again while a pass removes something,
-    // a bounded number of times.
-    if (gone.error().number() == ENOTEMPTY && visitor_.removed() > left->removed_before &&
-        left->listing < kMaxListings) {
+    // A listing that missed entries: list the directory again.
+    if (gone.error().number() == ENOTEMPTY &&
+        lists_again(left->listing, visitor_.removed() > left->removed_before)) {
       const std::size_t depth = frames_.size();
       auto again = descend(parent_fd, left->name.c_str());
       if (frames_.size() > depth) frames_.back().listing = left->listing + 1;
       return again;
     }
-    if (stays) return {};
     return failed(gone.error());
-  }
-
-  // An entry of the start of an emptying fails alone, for the system's reasons alone.
-  [[nodiscard]] bool fails_alone(const CleanError& error) const {
-    return start_ == Start::Emptied && !at_hand_.empty() &&
-           error.kind() == CleanError::Kind::System;
-  }
-
-  // Comes back up to the start, tells of the entry at hand and goes on with the next one.
-  [[nodiscard]] std::expected<void, CleanError> set_aside_entry(const CleanError& error) {
-    while (frames_.size() > 1) {
-      if (auto up = ascend(); !up) return std::unexpected(up.error());
-    }
-    (*on_entry_failed_)(at_hand_.c_str(), error);
-    set_aside_.insert(std::exchange(at_hand_, {}));
-    return {};
   }
 
   // Closes the handle of the shallowest open frame, never the one the walk is working in.
@@ -321,7 +337,7 @@ class TreeWalk {
         return std::unexpected(entry.error());
       }
       if (!*entry) break;
-      frame.pending.push_back({(*entry)->name, (*entry)->type});
+      frame.pending.push_back({(*entry)->name, (*entry)->type, (*entry)->inode});
     }
     frame.stream.close();
     ++first_open_;
@@ -332,13 +348,11 @@ class TreeWalk {
 
   Visitor& visitor_;
   const WalkControls& controls_;
-  const Start start_;
   const int start_parent_;  // the start's parent handle; none (-1) for a measure
-  const EntryFailed* const on_entry_failed_;
+  const std::optional<dev_t> start_parent_device_;
   std::vector<Frame> frames_;
   std::size_t first_open_ = 0;       // frames from here to the top hold a handle
-  std::string at_hand_;              // the entry of the start being walked, in an emptying
-  std::set<std::string> set_aside_;  // entries of the start that could not go
+  UniqueFd* handed_back_ = nullptr;  // where the start's handle goes when the walk ends
 };
 
 class MeasureVisitor {
@@ -376,10 +390,13 @@ class MeasureVisitor {
 
   void on_start_entry(const char* name) {
     close_start_entry();
-    at_hand_ = {name, measure_.bytes, measure_.allocated};
+    at_hand_ = {name, EntryLeftWhole::Why::HoldsMount, measure_.bytes, measure_.allocated};
   }
 
-  void on_mount() { holds_mount_ = true; }
+  void on_mount() { holds_ = EntryLeftWhole::Why::HoldsMount; }
+  void on_kept_link() {
+    if (!holds_) holds_ = EntryLeftWhole::Why::HoldsKeptLink;
+  }
 
   [[nodiscard]] TreeMeasure take_measure() {
     close_start_entry();
@@ -387,18 +404,19 @@ class MeasureVisitor {
   }
 
  private:
-  // The entry of the start just walked is one holding a mount: what was counted inside it.
+  // The entry of the start just walked cannot go whole: what was counted inside it.
   void close_start_entry() {
-    if (!holds_mount_) return;
-    holds_mount_ = false;
-    measure_.holding_mounts.push_back({std::move(at_hand_.name), measure_.bytes - at_hand_.bytes,
-                                       measure_.allocated - at_hand_.allocated});
+    if (!holds_) return;
+    measure_.left_whole.push_back({std::move(at_hand_.name), *holds_,
+                                   measure_.bytes - at_hand_.bytes,
+                                   measure_.allocated - at_hand_.allocated});
+    holds_.reset();
   }
 
   const WalkControls& controls_;
   TreeMeasure measure_;
-  EntryHoldingMount at_hand_;  // the entry of the start being walked, the figures before it
-  bool holds_mount_ = false;
+  EntryLeftWhole at_hand_;  // the entry of the start being walked, the figures before it
+  std::optional<EntryLeftWhole::Why> holds_;
 };
 
 class RemovalVisitor {
@@ -410,7 +428,7 @@ class RemovalVisitor {
 
   [[nodiscard]] std::expected<Step, SystemError> on_entry(int dir_fd, const DirectoryEntry& entry) {
     if (entry.type == DT_DIR || entry.type == DT_UNKNOWN) return Step::Descend;
-    if (auto removed = unlink_counted(dir_fd, entry.name, 0); !removed) {
+    if (auto removed = unlink(dir_fd, entry.name, 0); !removed) {
       return std::unexpected(removed.error());
     }
     return Step::Next;
@@ -422,73 +440,139 @@ class RemovalVisitor {
                                                                 const SystemError& error) {
     const int number = error.number();
     if (number == ENOENT) return {};
-    if (number == ENOTDIR || number == ELOOP) return unlink_counted(dir_fd, name, 0);
+    if (number == ENOTDIR || number == ELOOP) return unlink(dir_fd, name, 0);
     return std::unexpected(error);
   }
 
   [[nodiscard]] std::expected<void, SystemError> on_leave(int dir_fd, const char* name) {
-    return unlink_counted(dir_fd, name, AT_REMOVEDIR);
+    return unlink(dir_fd, name, AT_REMOVEDIR);
   }
 
   [[nodiscard]] std::uint64_t removed() const { return removed_; }
+  // The last entry it came to remove was gone already.
+  [[nodiscard]] bool last_vanished() const { return last_vanished_; }
 
   static void on_start_entry(const char*) {}
+  static void on_mount() {}
+  static void on_kept_link() {}
 
- private:
   // unlinkat that counts what went; a vanished entry is not an error.
-  [[nodiscard]] std::expected<void, SystemError> unlink_counted(int dir_fd, const char* name,
-                                                                int flags) {
+  [[nodiscard]] std::expected<void, SystemError> unlink(int dir_fd, const char* name, int flags) {
+    last_vanished_ = false;
     if (::unlinkat(dir_fd, name, flags) == 0) {
       ++removed_;
       if (controls_.progress != nullptr) controls_.progress->count_entry();
       return {};
     }
-    if (errno == ENOENT) return {};
+    if (errno == ENOENT) {
+      last_vanished_ = true;
+      return {};
+    }
     return std::unexpected(SystemError::from_errno());
   }
 
+ private:
   const WalkControls& controls_;
   std::uint64_t removed_ = 0;
+  bool last_vanished_ = false;
 };
+
+// Removes the entry `entry` of the emptied directory `dir_fd` (on `device`) as a removal walk
+// takes any entry: a directory with all below it, anything else as itself.
+[[nodiscard]] std::expected<void, CleanError> remove_entry(int dir_fd, dev_t device,
+                                                           const DirectoryEntry& entry,
+                                                           const WalkControls& controls,
+                                                           RemovalVisitor& visitor) {
+  const auto done =
+      [](std::expected<void, SystemError> removed) -> std::expected<void, CleanError> {
+    if (!removed) return failed(removed.error());
+    return {};
+  };
+  if (entry.type != DT_DIR && entry.type != DT_UNKNOWN) {
+    return done(visitor.unlink(dir_fd, entry.name, 0));
+  }
+  auto directory = sys::open_directory_at(dir_fd, entry.name);
+  if (!directory) return done(visitor.on_open_failed(dir_fd, entry.name, directory.error()));
+  const auto status = sys::status_of(directory->get());
+  if (!status) return failed(status.error());
+  return TreeWalk<RemovalVisitor>(visitor, controls, dir_fd, device)
+      .run(entry.name, std::move(*directory), *status);
+}
 
 }  // namespace
 
-TreeMeasure measure_directory(UniqueFd directory, const WalkControls& controls) {
+TreeMeasure measure_directory(UniqueFd directory, const sys::FileStatus& status,
+                              const WalkControls& controls, UniqueFd* handed_back) {
   MeasureVisitor visitor(controls);
-  auto walked = TreeWalk<MeasureVisitor>(visitor, controls, Start::Measured, -1)
-                    .run("", std::move(directory));
+  auto walked = TreeWalk<MeasureVisitor>(visitor, controls, -1)
+                    .run("", std::move(directory), status, handed_back);
   TreeMeasure measure = visitor.take_measure();
   // A walk cut short by a read error (a parent that cannot be verified) still counted what it saw.
-  if (!walked && walked.error().kind() != CleanError::Kind::System) measure.stop = walked.error();
+  if (!walked && walked.error().kind() != CleanError::Kind::PartWay) measure.stop = walked.error();
   return measure;
 }
 
-std::expected<void, CleanError> remove_directory_at(int parent_fd, const char* name,
+std::expected<bool, CleanError> remove_directory_at(int parent_fd, const char* name,
                                                     UniqueFd directory,
-                                                    const WalkControls& controls) {
+                                                    const sys::FileStatus& status,
+                                                    const WalkControls& controls,
+                                                    UniqueFd* handed_back) {
   RemovalVisitor visitor(controls);
-  return TreeWalk<RemovalVisitor>(visitor, controls, Start::Removed, parent_fd)
-      .run(name, std::move(directory));
+  auto removed = TreeWalk<RemovalVisitor>(visitor, controls, parent_fd)
+                     .run(name, std::move(directory), status, handed_back);
+  if (!removed) return std::unexpected(removed.error());
+  // The walk's last removal, once it succeeds, is the directory's own.
+  return visitor.last_vanished();
 }
 
-std::expected<void, CleanError> empty_directory(int directory_fd, const WalkControls& controls,
-                                                const EntryFailed& on_entry_failed,
-                                                std::set<std::string> left_whole) {
-  auto start = sys::open_directory_at(directory_fd, ".");
-  if (!start) {
-    on_entry_failed(nullptr, CleanError::system(start.error()));
-    return {};
-  }
+EmptyingFailures empty_directory(int directory_fd, const sys::FileStatus& status,
+                                 const WalkControls& controls,
+                                 const std::set<std::string>& left_whole) {
+  EmptyingFailures failures;
+  const auto listing_failed = [&failures](const SystemError& error) {
+    failures.entries.push_back({{}, CleanError::part_way(error)});
+    return std::move(failures);
+  };
+  std::set<std::string, std::less<>> failed_entries;
   RemovalVisitor visitor(controls);
-  auto emptied = TreeWalk<RemovalVisitor>(visitor, controls, Start::Emptied, directory_fd,
-                                          &on_entry_failed, std::move(left_whole))
-                     .run(".", std::move(*start));
-  // The directory's own listing, or the way back to it, failed: entries may be left behind.
-  if (!emptied && emptied.error().kind() == CleanError::Kind::System) {
-    on_entry_failed(nullptr, emptied.error());
-    return {};
+  for (int listing = 1;; ++listing) {
+    const std::uint64_t removed_before = visitor.removed();
+    // Each pass lists, and removes, through a handle of its own, as a removal's relisting does, so
+    // that no listing carries on from one the deletions of an earlier pass disturbed.
+    auto handle = sys::open_directory_at(directory_fd, ".");
+    if (!handle) return listing_failed(handle.error());
+    auto stream = DirectoryStream::open(std::move(*handle));
+    if (!stream) return listing_failed(stream.error());
+    for (;;) {
+      auto entry = stream->next();
+      if (!entry) {
+        // Deleted by someone else meanwhile: it holds nothing more.
+        if (is_deleted(entry.error())) {
+          failures.vanished = true;
+          return failures;
+        }
+        return listing_failed(entry.error());
+      }
+      if (!*entry) break;
+      const DirectoryEntry found = **entry;
+      if (left_whole.contains(found.name) || failed_entries.contains(found.name)) continue;
+      if (is_kept_link(controls, found, status.device)) continue;
+      if (controls.cancelled()) {
+        failures.stop = CleanError::cancelled();
+        return failures;
+      }
+      auto removed = remove_entry(stream->fd(), status.device, found, controls, visitor);
+      if (removed) continue;
+      const CleanError::Kind kind = removed.error().kind();
+      if (kind == CleanError::Kind::Forbidden || kind == CleanError::Kind::Cancelled) {
+        failures.stop = removed.error();
+        return failures;
+      }
+      failures.entries.push_back({found.name, removed.error()});
+      failed_entries.emplace(found.name);
+    }
+    if (!lists_again(listing, visitor.removed() > removed_before)) return failures;
   }
-  return emptied;
 }
 
 std::expected<FileIdentity, SystemError> identity_of(int fd) {
@@ -505,6 +589,11 @@ std::expected<UniqueFd, SystemError> reopen_parent(int child_fd,
   if (!identity) return std::unexpected(identity.error());
   if (*identity != expected) return std::unexpected(SystemError(ESTALE));
   return parent;
+}
+
+std::expected<void, SystemError> rewind_listing(int fd) {
+  if (::lseek(fd, 0, SEEK_SET) < 0) return std::unexpected(SystemError::from_errno());
+  return {};
 }
 
 }  // namespace sorvik_lib::cleaner

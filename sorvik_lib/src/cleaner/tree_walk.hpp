@@ -3,17 +3,22 @@
 // directory that stays.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <expected>
+#include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "sorvik_lib/cleaner/clean_error.hpp"
 #include "sorvik_lib/cleaner/file_identity.hpp"
+#include "sorvik_lib/cleaner/tree_operations.hpp"
+#include "sorvik_lib/sys/file_status.hpp"
 #include "sorvik_lib/sys/system_error.hpp"
 #include "sorvik_lib/sys/unique_fd.hpp"
 #include "walk_controls.hpp"
-#include "walk_results.hpp"
 
 namespace sorvik_lib::cleaner {
 
@@ -27,27 +32,43 @@ inline constexpr std::size_t kMaxOpenDirectories = 16;
 // do.
 inline constexpr int kMaxListings = 8;
 
+// The one rule for listing a directory again after `listings` passes, the last of which removed
+// something (`removed_some`) and still left it not empty, or not known to be.
+[[nodiscard]] constexpr bool lists_again(int listings, bool removed_some) {
+  return removed_some && listings < kMaxListings;
+}
+
 // Which directory a handle is: what a parent must still be when it is reached again by "..".
 using DirectoryIdentity = FileIdentity;
 
-// Measures everything below `directory`. Links are not followed and count nothing.
-[[nodiscard]] TreeMeasure measure_directory(sys::UniqueFd directory,
-                                            const WalkControls& controls = {});
+// Measures everything below `directory` (`status`). Links are not followed and count nothing.
+// With `handed_back`, the handle is handed back when the walk ends.
+[[nodiscard]] TreeMeasure measure_directory(sys::UniqueFd directory, const sys::FileStatus& status,
+                                            const WalkControls& controls = {},
+                                            sys::UniqueFd* handed_back = nullptr);
 
-// Removes the directory `directory`, opened as `name` of `parent_fd`, with everything below it. A
-// vanished entry is not an error; any other error stops the removal at once and is returned.
-[[nodiscard]] std::expected<void, CleanError> remove_directory_at(
-    int parent_fd, const char* name, sys::UniqueFd directory, const WalkControls& controls = {});
+// Removes the directory `directory` (`status`), opened as `name` of `parent_fd`, with everything
+// below it. A vanished entry is not an error; any other error stops the removal at once and is
+// returned, and the handle, when the walk still holds it, is handed back through `handed_back`.
+// True when the directory itself had vanished by the time its turn came: someone else removed it.
+[[nodiscard]] std::expected<bool, CleanError> remove_directory_at(
+    int parent_fd, const char* name, sys::UniqueFd directory, const sys::FileStatus& status,
+    const WalkControls& controls = {}, sys::UniqueFd* handed_back = nullptr);
 
-// Removes everything in the directory `directory_fd`, which stays, each entry as
+// What an emptying could not do.
+struct EmptyingFailures {
+  std::vector<EntryFailure> entries;  // entries that could not go; the listing with no name
+  std::optional<CleanError> stop;     // a forbidden directory or the cancel flag ended it
+  bool vanished = false;              // the directory was deleted meanwhile, by someone else
+};
+
+// Removes everything in the directory `directory_fd` (`status`), which stays, each entry as
 // remove_directory_at would take it, but the entries named in `left_whole`, which are not touched.
-// An entry that cannot go is handed to `on_entry_failed`, and the walk goes on with the next and
-// does not try it again; a failure of the directory itself (its listing, or coming back to it) is
-// handed over with no name and ends the emptying. Fails only when a forbidden directory or the
-// cancel flag stops it.
-[[nodiscard]] std::expected<void, CleanError> empty_directory(
-    int directory_fd, const WalkControls& controls, const EntryFailed& on_entry_failed,
-    std::set<std::string> left_whole = {});
+// It lists the directory itself, through a fresh handle each time, and an entry that cannot go
+// fails alone: the emptying goes on with the next and does not try it again.
+[[nodiscard]] EmptyingFailures empty_directory(int directory_fd, const sys::FileStatus& status,
+                                               const WalkControls& controls,
+                                               const std::set<std::string>& left_whole);
 
 // Opens the parent of the directory `child_fd` through "..", and only if it is still the directory
 // `expected`; a directory moved elsewhere meanwhile gives ESTALE and is not opened.
@@ -56,5 +77,8 @@ using DirectoryIdentity = FileIdentity;
 
 // The identity of the open file `fd`.
 [[nodiscard]] std::expected<FileIdentity, sys::SystemError> identity_of(int fd);
+
+// Sets the listing position of the directory `fd` back to its first entry.
+[[nodiscard]] std::expected<void, sys::SystemError> rewind_listing(int fd);
 
 }  // namespace sorvik_lib::cleaner

@@ -21,14 +21,14 @@ namespace {
   if (::statx(dir_fd, name, flags, STATX_TYPE | STATX_INO, &status) != 0) {
     return std::unexpected(SystemError::from_errno());
   }
-  const bool marked =
-      (status.stx_attributes_mask & status.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+  const bool known = (status.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0;
+  const bool marked = known && (status.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
   return FileStatus{makedev(status.stx_dev_major, status.stx_dev_minor), status.stx_ino,
-                    status.stx_mode, marked};
+                    status.stx_mode, marked, known};
 }
 #else
 [[nodiscard]] FileStatus from_stat(const struct stat& status) {
-  return FileStatus{status.st_dev, status.st_ino, status.st_mode, false};
+  return FileStatus{status.st_dev, status.st_ino, status.st_mode, false, false};
 }
 #endif
 

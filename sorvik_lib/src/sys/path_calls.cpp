@@ -38,8 +38,10 @@ std::expected<UniqueFd, SystemError> open_directory(const std::string& path) {
   return open_retried(AT_FDCWD, path.c_str(), kDirectoryFlags);
 }
 
-std::expected<UniqueFd, SystemError> open_directory_at(int dir_fd, const char* name) {
-  return open_retried(dir_fd, name, kDirectoryFlags | O_NOFOLLOW);
+std::expected<UniqueFd, SystemError> open_directory_at(int dir_fd, const char* name,
+                                                       FinalLink final_link) {
+  return open_retried(dir_fd, name,
+                      kDirectoryFlags | (final_link == FinalLink::NoFollow ? O_NOFOLLOW : 0));
 }
 
 std::expected<std::string, SystemError> resolve_path(const std::string& path) {

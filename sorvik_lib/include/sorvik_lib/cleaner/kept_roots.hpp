@@ -6,10 +6,9 @@
 // link it is. A relative kept root matches its own text alone.
 #pragma once
 
-#include <sys/stat.h>
-
 #include "sorvik_lib/cleaner/file_identity.hpp"
 #include "sorvik_lib/cleaner/path_set.hpp"
+#include "sorvik_lib/sys/file_status.hpp"
 #include "sorvik_lib/types/records.hpp"
 
 namespace sorvik_lib::cleaner {
@@ -23,7 +22,7 @@ class KeptRoots {
   // `path` is a kept root by its components, or `entry` (the status of what `path` names, its
   // final component not followed; nullptr when it could not be read) is a directory or link that
   // one of the absolute kept roots names.
-  [[nodiscard]] bool contains(const types::Path& path, const struct stat* entry) const;
+  [[nodiscard]] bool contains(const types::Path& path, const sys::FileStatus* entry) const;
 
   [[nodiscard]] bool empty() const { return paths_.empty(); }
 

@@ -17,6 +17,8 @@ struct FileStatus {
   // The system says it is the root of a mount. Where it cannot say (macOS), false: a mount root
   // is then told by a device other than its parent's.
   bool marked_mount_root = false;
+  // The system says whether it is (statx knows the mark): marked_mount_root is then the answer.
+  bool mount_root_known = false;
 };
 
 // The status of the open file `fd`.

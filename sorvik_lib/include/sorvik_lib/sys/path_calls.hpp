@@ -30,9 +30,11 @@ enum class FinalLink { Follow, NoFollow };
 // The directory `path` opened for listing and for *at() calls, a final link followed.
 [[nodiscard]] std::expected<UniqueFd, SystemError> open_directory(const std::string& path);
 
-// The directory `name` of `dir_fd` opened the same way, but O_NOFOLLOW: a link in its place is
-// never entered, the open fails instead (ELOOP, or ENOTDIR where the system says so).
-[[nodiscard]] std::expected<UniqueFd, SystemError> open_directory_at(int dir_fd, const char* name);
+// The directory `name` of `dir_fd` opened the same way, but O_NOFOLLOW unless told otherwise: a
+// link in its place is never entered, the open fails instead (ELOOP, or ENOTDIR where the system
+// says so).
+[[nodiscard]] std::expected<UniqueFd, SystemError> open_directory_at(
+    int dir_fd, const char* name, FinalLink final_link = FinalLink::NoFollow);
 
 // The absolute path `path` resolves to, every link and "." and ".." taken (realpath).
 [[nodiscard]] std::expected<std::string, SystemError> resolve_path(const std::string& path);

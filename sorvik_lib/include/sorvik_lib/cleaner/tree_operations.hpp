@@ -1,0 +1,107 @@
+// Measuring, removing and emptying one path: the tree operations, for the cleaner and any other
+// caller. Inside a tree nothing ever follows a symbolic link: links are entries of their own, count
+// nothing and are removed, never their targets. The top of a path is reached once: the directory
+// holding it is opened by name, the entry is looked at through that handle and checked, and
+// everything after goes through handles. A path holding a NUL byte names nothing, and "/" is never
+// removed or emptied, whoever asks.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sorvik_lib/cleaner/clean_error.hpp"
+#include "sorvik_lib/cleaner/clean_progress.hpp"
+#include "sorvik_lib/cleaner/file_identity.hpp"
+#include "sorvik_lib/types/records.hpp"
+
+namespace sorvik_lib::cleaner {
+
+// An entry of a measured directory that cannot go whole, with what the measure counted inside it.
+struct EntryLeftWhole {
+  enum class Why {
+    HoldsMount,     // it is, or holds, the root of another mounted filesystem, which no walk enters
+    HoldsKeptLink,  // it is, or holds, the link through which the directory is emptied
+  };
+  std::string name;
+  Why why = Why::HoldsMount;
+  std::uint64_t bytes = 0;
+  std::uint64_t allocated = 0;
+};
+
+struct TreeMeasure {
+  std::uint64_t bytes = 0;      // apparent lengths of the regular files, once per link
+  std::uint64_t allocated = 0;  // their allocated blocks, a file of several links once
+  std::uint64_t entries = 0;    // everything listed, the start aside
+  // Set when the walk met a forbidden directory or was cancelled; what it counted so far stays.
+  // Whatever cannot be read is skipped and is no reason to stop.
+  std::optional<CleanError> stop;
+  // The entries of the start that cannot go whole, in listing order.
+  std::vector<EntryLeftWhole> left_whole;
+};
+
+// What the top of a path must still be when an operation reaches it, as a screening found it.
+struct ExpectedTop {
+  FileIdentity entry;   // what the path named itself, a final link as the link
+  FileIdentity led_to;  // what it led to, links followed
+};
+
+struct TreeOptions {
+  // A top that is no longer what was screened fails with Kind::Changed, untouched.
+  std::optional<ExpectedTop> expected;
+  // Directories no walk may enter: met anywhere, before anything went, they refuse the whole
+  // path (Kind::Forbidden); removing and emptying check every directory again before entering it.
+  const IdentitySet* forbidden = nullptr;
+  // Once set (from any thread, or a signal handler), the walk stops at the next entry.
+  const std::atomic<bool>* cancel = nullptr;
+  // Told how far the walk has come, at most once per interval.
+  TreeProgressCallback on_progress;
+  std::chrono::milliseconds progress_interval = kTreeProgressInterval;
+  // The files of several links whose blocks were counted already, shared by the paths of a clean.
+  IdentitySet* linked_files = nullptr;
+};
+
+// An entry of an emptied directory that could not go; the name is empty for the listing itself.
+struct EntryFailure {
+  std::string name;
+  CleanError error;
+};
+
+// What became of one path.
+struct TreeOutcome {
+  bool absent = false;   // nothing there, or a link leading nowhere: nothing done, nothing said
+  TreeMeasure measured;  // before anything went
+  std::uint64_t bytes_freed = 0;  // what went: the measure, less what is left after a failure
+  std::uint64_t allocated_freed = 0;
+  std::vector<EntryFailure> entry_failures;  // an emptying's entries that could not go
+  std::optional<CleanError> error;           // the failure of the path itself
+
+  // Everything there went (or, emptied, everything but what stays whole), or nothing was there.
+  [[nodiscard]] bool done() const { return !error && entry_failures.empty(); }
+};
+
+// The sum of the apparent lengths of the regular files at and below `path`, a hard-linked file
+// once per link. A start that is a link to a directory is entered; a link to anything else counts
+// nothing. Whatever cannot be read is skipped: the measure never fails.
+[[nodiscard]] TreeMeasure measure_tree(const types::Path& path, const TreeOptions& options = {});
+
+// Removes what `path` names: a directory with everything below it, anything else (a link
+// included, whatever it leads to) as itself. Measures it first: a directory holding a forbidden
+// directory, or the root of another mounted filesystem (EBUSY), is refused before anything goes.
+// A failure part-way stops the removal and credits what went.
+[[nodiscard]] TreeOutcome remove_tree(const types::Path& path, const TreeOptions& options = {});
+
+// Empties the directory `path` leads to (a final link followed), which stays. An entry that cannot
+// go fails alone and the others still go; an entry holding a mount is left whole with EBUSY.
+// A `path` that is not a directory fails with ENOTDIR.
+[[nodiscard]] TreeOutcome empty_tree(const types::Path& path, const TreeOptions& options = {});
+
+// `path` without the trailing separators and "." components that would make the system resolve
+// a link in its last component: "/a/link/" and "/a/link/." name the entry "/a/link". The root and
+// paths made only of such parts stay as they are.
+[[nodiscard]] types::Path entry_path(const types::Path& path);
+
+}  // namespace sorvik_lib::cleaner

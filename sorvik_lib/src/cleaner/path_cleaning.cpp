@@ -1,0 +1,175 @@
+// Measure, then remove or empty, one reached path; or, in a dry run, measure and record.
+#include "path_cleaning.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <set>
+#include <string>
+
+#include "progress_reporter.hpp"
+#include "sorvik_lib/sys/path_calls.hpp"
+#include "sorvik_lib/types/saturating.hpp"
+#include "sorvik_lib/types/utf8.hpp"
+#include "tree_walk.hpp"
+#include "walk_controls.hpp"
+
+namespace sorvik_lib::cleaner {
+
+using sys::SystemError;
+using types::Path;
+using types::saturating_minus;
+
+namespace {
+
+// The directory holding the top: what a dry run records a removed name under.
+FileIdentity parent_identity(const TopEntry& top) {
+  struct stat status {};
+  const int fd = top.parent_fd();
+  if ((fd == AT_FDCWD ? ::stat(".", &status) : ::fstat(fd, &status)) != 0) return {};
+  return {status.st_dev, status.st_ino};
+}
+
+// A file, a link or anything else that is no directory to walk: it goes as itself.
+void remove_entry_itself(const TopEntry& top, const WalkControls& walk, PreviewView* preview,
+                         TreeOutcome& outcome) {
+  if (S_ISREG(top.entry.st_mode)) count_regular_file(top.entry, walk, outcome.measured);
+  if (preview != nullptr) {
+    preview->record_removed_entry(parent_identity(top), top.name);
+  } else if (::unlinkat(top.parent_fd(), top.name.c_str(), 0) != 0) {
+    if (errno == ENOENT) {
+      outcome.absent = true;  // someone else removed it meanwhile: neither freed nor failed
+    } else {
+      outcome.error = CleanError::not_begun(SystemError::from_errno());
+    }
+    return;
+  }
+  outcome.bytes_freed = outcome.measured.bytes;
+  outcome.allocated_freed = outcome.measured.allocated;
+}
+
+// After a failure part-way: the measure before, less what is left below the top's own handle (or
+// the same directory opened again under its parent), whatever the path's text leads to by now.
+// Uncancellable, and without whatever forbidden directory was moved in meanwhile, which the first
+// measure never counted. Should the directory be out of reach, nothing is credited.
+void credit_what_went(const TopEntry& top, sys::UniqueFd directory, const WalkControls& walk,
+                      TreeOutcome& outcome) {
+  if (outcome.measured.bytes == 0 && outcome.measured.allocated == 0) return;
+  // A fresh handle of the same directory: a listing through one deleted through may miss entries.
+  if (directory.valid()) {
+    auto fresh = sys::open_directory_at(directory.get(), ".");
+    directory = fresh ? std::move(*fresh) : sys::UniqueFd();
+  }
+  if (!directory.valid()) directory = reopen_directory(top);
+  if (!directory.valid()) return;
+  WalkControls left_controls;
+  left_controls.forbidden = walk.forbidden;
+  left_controls.skip_forbidden = true;
+  left_controls.kept_link = walk.kept_link;
+  const TreeMeasure left =
+      measure_directory(std::move(directory), top.directory_status, left_controls);
+  outcome.bytes_freed = saturating_minus(outcome.measured.bytes, left.bytes);
+  outcome.allocated_freed = saturating_minus(outcome.measured.allocated, left.allocated);
+}
+
+}  // namespace
+
+std::expected<std::optional<TopEntry>, CleanError> reach_path(const Path& path, TopUse use,
+                                                              const TreeOptions& options,
+                                                              const PreviewView* preview) {
+  if (preview != nullptr && preview->reaches_gone(path)) return std::nullopt;
+  return reach_top(path, use, options);
+}
+
+TreeOutcome clean_reached(const Path& path, TopEntry top, TopUse use, const TreeOptions& options,
+                          PreviewView* preview) {
+  TreeOutcome outcome;
+  std::optional<TreeProgressReporter> reporter;
+  if (options.on_progress) {
+    reporter.emplace(options.on_progress, options.progress_interval,
+                     TreeProgress{types::to_utf8_lossy(path)});
+  }
+  WalkControls walk;
+  walk.forbidden = options.forbidden;
+  walk.cancel = options.cancel;
+  walk.linked_files = options.linked_files;
+  walk.progress = reporter ? &*reporter : nullptr;
+  walk.preview = preview;
+  if (use == TopUse::Empty && S_ISLNK(top.entry.st_mode)) {
+    walk.kept_link = FileIdentity{top.entry.st_dev, top.entry.st_ino};
+  }
+  if (!top.directory.valid()) {
+    remove_entry_itself(top, walk, preview, outcome);
+    return outcome;
+  }
+  const sys::FileStatus status = top.directory_status;
+  const FileIdentity identity{status.device, status.inode};
+  sys::UniqueFd directory;
+  TreeMeasure& measure = outcome.measured;
+  measure = measure_directory(std::move(top.directory), status, walk, &directory);
+  // Nothing has gone yet: a path holding a forbidden directory is refused whole.
+  if (measure.stop) {
+    outcome.error = measure.stop;
+    return outcome;
+  }
+  std::set<std::string> stays;
+  std::uint64_t bytes = measure.bytes;
+  std::uint64_t allocated = measure.allocated;
+  for (const EntryLeftWhole& entry : measure.left_whole) {
+    stays.insert(entry.name);
+    bytes = saturating_minus(bytes, entry.bytes);
+    allocated = saturating_minus(allocated, entry.allocated);
+    // Another filesystem's root is not the path's to empty: a removal is refused whole, and an
+    // emptying leaves the entry holding it with that error.
+    if (entry.why != EntryLeftWhole::Why::HoldsMount) continue;
+    if (use == TopUse::Remove) {
+      outcome.error = CleanError::not_begun(SystemError(EBUSY));
+      return outcome;
+    }
+    outcome.entry_failures.push_back({entry.name, CleanError::not_begun(SystemError(EBUSY))});
+  }
+  if (preview != nullptr) {
+    if (use == TopUse::Remove) {
+      preview->record_removed_directory(identity);
+    } else {
+      preview->record_emptied(identity, std::move(stays));
+    }
+    outcome.bytes_freed = bytes;
+    outcome.allocated_freed = allocated;
+    return outcome;
+  }
+  if (!directory.valid()) directory = reopen_directory(top);
+  if (!directory.valid() || (use == TopUse::Remove && !rewind_listing(directory.get()))) {
+    outcome.error = CleanError::not_begun(SystemError(ESTALE));
+    return outcome;
+  }
+  if (reporter) reporter->start_stage(TreeStage::Removing, measure.entries, measure.bytes);
+  bool whole = false;
+  if (use == TopUse::Remove) {
+    sys::UniqueFd handed_back;
+    auto removed = remove_directory_at(top.parent_fd(), top.name.c_str(), std::move(directory),
+                                       status, walk, &handed_back);
+    directory = std::move(handed_back);
+    whole = removed.has_value();
+    if (!removed) outcome.error = removed.error();
+    outcome.absent = removed && *removed;
+  } else {
+    EmptyingFailures failures = empty_directory(directory.get(), status, walk, stays);
+    whole = failures.entries.empty() && !failures.stop;
+    outcome.absent = failures.vanished;
+    for (EntryFailure& failure : failures.entries) {
+      outcome.entry_failures.push_back(std::move(failure));
+    }
+    outcome.error = std::move(failures.stop);
+  }
+  if (whole) {
+    outcome.bytes_freed = bytes;
+    outcome.allocated_freed = allocated;
+  } else {
+    credit_what_went(top, std::move(directory), walk, outcome);
+  }
+  return outcome;
+}
+
+}  // namespace sorvik_lib::cleaner

@@ -1,0 +1,127 @@
+// Open the parent once, check the top entry, hand the handle down. The checks made here are the
+// ones that safety needs at the moment of cleaning, whatever screening saw before: the entry (and
+// the directory opened for it) must still be what was screened, since a component above it may
+// have been swapped for a link meanwhile; and no forbidden directory, nor "/", is ever walked.
+#include "top_entry.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "sorvik_lib/sys/path_calls.hpp"
+
+namespace sorvik_lib::cleaner {
+
+using sys::SystemError;
+using types::Path;
+
+namespace {
+
+using Reached = std::expected<std::optional<TopEntry>, CleanError>;
+
+// A lookup that finds nothing there, a component that is no directory, or a loop of links: the
+// path names nothing now. Anything else is a failure before anything went.
+Reached nothing_or_failure(const SystemError& error) {
+  const int number = error.number();
+  if (number == ENOENT || number == ENOTDIR || number == ELOOP) return std::nullopt;
+  return std::unexpected(CleanError::not_begun(error));
+}
+
+// "/" as this process sees it, read once.
+const FileIdentity& root_identity() {
+  static const FileIdentity kRoot = [] {
+    const auto root = sys::stat_path("/", sys::FinalLink::Follow);
+    return root ? FileIdentity{root->st_dev, root->st_ino} : FileIdentity{};
+  }();
+  return kRoot;
+}
+
+// One of the caller's forbidden directories, or "/", which no operation takes whoever asks.
+bool is_forbidden(const FileIdentity& identity, const TreeOptions& options) {
+  return (options.forbidden != nullptr && options.forbidden->contains(identity)) ||
+         identity == root_identity();
+}
+
+// The directory the top leads to, opened through the parent's handle and checked.
+Reached open_directory_of(TopEntry top, const TreeOptions& options) {
+  const bool link = S_ISLNK(top.entry.st_mode);
+  auto directory = sys::open_directory_at(top.parent_fd(), top.name.c_str(),
+                                          link ? sys::FinalLink::Follow : sys::FinalLink::NoFollow);
+  if (!directory) {
+    const int number = directory.error().number();
+    // A directory looked at a moment ago that no longer opens as one was swapped meanwhile.
+    if (!link && (number == ENOTDIR || number == ELOOP)) {
+      return std::unexpected(CleanError::changed());
+    }
+    if (link && number == ENOTDIR)
+      return std::unexpected(CleanError::not_begun(SystemError(ENOTDIR)));
+    return nothing_or_failure(directory.error());
+  }
+  const auto status = sys::status_of(directory->get());
+  if (!status) return std::unexpected(CleanError::not_begun(status.error()));
+  const FileIdentity identity{status->device, status->inode};
+  const FileIdentity expected = link ? (options.expected ? options.expected->led_to : identity)
+                                     : FileIdentity{top.entry.st_dev, top.entry.st_ino};
+  if (is_forbidden(identity, options)) return std::unexpected(CleanError::forbidden());
+  if (identity != expected) return std::unexpected(CleanError::changed());
+  top.directory = std::move(*directory);
+  top.directory_status = *status;
+  return top;
+}
+
+}  // namespace
+
+// System calls, for a file: the parent's open, the entry's fstatat (and its close, later). For a
+// directory, two more: its open through the parent and its status.
+Reached reach_top(const Path& path, TopUse use, const TreeOptions& options) {
+  // A trailing separator would make the system resolve a final link, so it is dropped.
+  const Path entry = entry_path(path);
+  if (sys::names_nothing(entry)) return std::nullopt;
+  TopEntry top;
+  const auto separator = entry.rfind('/');
+  if (separator == Path::npos || separator + 1 == entry.size()) {
+    top.name = entry;
+  } else {
+    auto parent = sys::open_directory(separator == 0 ? Path("/") : entry.substr(0, separator));
+    if (!parent) return nothing_or_failure(parent.error());
+    top.parent = std::move(*parent);
+    top.name = entry.substr(separator + 1);
+  }
+  if (::fstatat(top.parent_fd(), top.name.c_str(), &top.entry, AT_SYMLINK_NOFOLLOW) != 0) {
+    return nothing_or_failure(SystemError::from_errno());
+  }
+  const FileIdentity entry_identity{top.entry.st_dev, top.entry.st_ino};
+  if (S_ISDIR(top.entry.st_mode) && is_forbidden(entry_identity, options)) {
+    return std::unexpected(CleanError::forbidden());
+  }
+  if (options.expected && options.expected->entry != entry_identity) {
+    return std::unexpected(CleanError::changed());
+  }
+  const bool link = S_ISLNK(top.entry.st_mode);
+  if (S_ISDIR(top.entry.st_mode) || (link && use == TopUse::Empty)) {
+    return open_directory_of(std::move(top), options);
+  }
+  if (use == TopUse::Empty) return std::unexpected(CleanError::not_begun(SystemError(ENOTDIR)));
+  // A screened link that has come to lead nowhere by its turn is nothing to clean, as one that led
+  // nowhere when it was screened.
+  struct stat led_to {};
+  if (link && options.expected && ::fstatat(top.parent_fd(), top.name.c_str(), &led_to, 0) != 0) {
+    return std::nullopt;
+  }
+  return top;
+}
+
+sys::UniqueFd reopen_directory(const TopEntry& top) {
+  if (!top.parent.valid()) return {};
+  auto directory = sys::open_directory_at(
+      top.parent.get(), top.name.c_str(),
+      S_ISLNK(top.entry.st_mode) ? sys::FinalLink::Follow : sys::FinalLink::NoFollow);
+  if (!directory) return {};
+  const auto status = sys::status_of(directory->get());
+  if (!status || status->device != top.directory_status.device ||
+      status->inode != top.directory_status.inode) {
+    return {};
+  }
+  return std::move(*directory);
+}
+
+}  // namespace sorvik_lib::cleaner
