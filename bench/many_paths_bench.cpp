@@ -1,6 +1,6 @@
 // Running, checking and reporting the many-paths table. Every contender gets the same list in the
 // same order; a run is valid when the files are gone, the folders holding them are not, and the
-// helper's result lists exactly the paths it was given with bytesFreed equal to the files' sum.
+// helper's result lists exactly the existing paths it was given, bytesFreed equal to their sum.
 #include "many_paths_bench.hpp"
 
 #include <fmt/format.h>
@@ -72,6 +72,11 @@ std::string request_for_all(const std::vector<std::string>& paths) {
 std::string check_result(std::string_view output, ManyPathsKind kind, const Workload& workload) {
   const auto result = sorvik_lib::types::decode_result(output);
   if (!result) return "the helper's output is not a result: " + result.error().message;
+  if (const auto reencoded = sorvik_lib::types::encode_result(*result);
+      reencoded && reencoded->size() != output.size()) {
+    return fmt::format("the helper wrote {} bytes beyond its result",
+                       output.size() - reencoded->size());
+  }
   std::vector<std::string> problems;
   const auto expected =
       kind == ManyPathsKind::Missing ? std::vector<std::string>{} : workload.paths;
