@@ -79,8 +79,11 @@ const std::string& helper_of(const Tools& tools, Contender contender) {
 std::expected<Tools, std::string> find_tools(const std::string& helper, const std::string& floor,
                                              const std::string& portable_helper) {
   Tools tools;
-  const std::pair<std::string*, const char*> wanted[] = {
-      {&tools.du, "du"}, {&tools.rm, "rm"}, {&tools.find, "find"}, {&tools.cat, "cat"}};
+  const std::pair<std::string*, const char*> wanted[] = {{&tools.du, "du"},
+                                                         {&tools.rm, "rm"},
+                                                         {&tools.find, "find"},
+                                                         {&tools.cat, "cat"},
+                                                         {&tools.xargs, "xargs"}};
   for (const auto& [slot, name] : wanted) {
     auto found = find_program(name);
     if (!found) return std::unexpected(fmt::format("{} not found on PATH", name));

@@ -27,7 +27,7 @@ enum class Contender {
 
 // Absolute paths of every program the harness starts.
 struct Tools {
-  std::string du, rm, find, cat, helper, floor;
+  std::string du, rm, find, cat, xargs, helper, floor;
   std::optional<std::string> portable_helper;
   std::optional<std::string> strace;
 };

@@ -1,6 +1,7 @@
 // `sorvik_bench`: times the helper against the tools a user would otherwise reach for, on trees
 // made fresh for every run, and prints one report: the tree table, system calls per entry,
-// start-up, and a request of a million missing paths against the two-stat floor.
+// start-up, a request of a million missing paths against the two-stat floor, and cleaning lists
+// of many separate paths.
 #include <fmt/format.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
@@ -13,6 +14,7 @@
 
 #include "child_run.hpp"
 #include "contenders.hpp"
+#include "many_paths_bench.hpp"
 #include "missing_paths_bench.hpp"
 #include "scratch_dir.hpp"
 #include "startup_bench.hpp"
@@ -29,6 +31,7 @@ struct Options {
   int disk_runs = 3;
   int startup_runs = 200;
   int missing_runs = 3;
+  int many_runs = 5;
   std::size_t missing_paths = 1'000'000;
   std::vector<std::string> trees = {"wide", "small", "deep", "mixed"};
   // Deleting on this disk costs up to milliseconds a file (ext4 discards freed blocks as it
@@ -37,7 +40,7 @@ struct Options {
   std::vector<std::string> disk_trees = {"small"};
   double disk_budget = 120;
   std::vector<std::string> locations = {"tmpfs", "disk"};
-  std::vector<std::string> sections = {"trees", "syscalls", "startup", "missing"};
+  std::vector<std::string> sections = {"trees", "syscalls", "startup", "missing", "many"};
   bool quick = false;
   bool full = false;
   std::string helper = SORVIK_BENCH_HELPER;
@@ -132,6 +135,17 @@ int run(const Options& options) {
                                                           options.missing_runs, work->path()));
     });
   }
+  // After the missing-paths section, whose peak memory figures count the harness's own peak.
+  if (wanted(options.sections, "many") && !locations.empty()) {
+    timed("many paths", [&] {
+      // Deleting on the disk costs up to milliseconds a file and varies tenfold, so these lists
+      // run on tmpfs unless it is not among the locations.
+      const auto tmpfs = std::ranges::find(locations, "tmpfs", &Location::name);
+      const Location& location = tmpfs != locations.end() ? *tmpfs : locations.front();
+      return render_many_paths(
+          run_many_paths_bench(*tools, location, options.many_runs, work->path()), location.name);
+    });
+  }
   if (wanted(options.sections, "syscalls") && !locations.empty()) {
     timed("system calls",
           [&] { return render_syscalls(count_syscalls(*tools, locations.front(), work->path())); });
@@ -175,6 +189,10 @@ int main(int argc, char** argv) {
   app.add_option("--missing-paths", options.missing_paths, "paths in the missing-paths request")
       ->check(CLI::PositiveNumber)
       ->capture_default_str();
+  app.add_option("--many-runs", options.many_runs,
+                 "timed runs per contender of each many-paths list")
+      ->check(CLI::PositiveNumber)
+      ->capture_default_str();
   app.add_option("--trees", options.trees, "trees to run on tmpfs: wide, small, deep, mixed")
       ->delimiter(',')
       ->check(CLI::IsMember({"wide", "small", "deep", "mixed"}))
@@ -188,13 +206,14 @@ int main(int argc, char** argv) {
       ->check(CLI::IsMember({"tmpfs", "disk"}))
       ->capture_default_str();
   app.add_option("--sections", options.sections,
-                 "parts of the report: trees, syscalls, startup, missing")
+                 "parts of the report: trees, syscalls, startup, missing, many")
       ->delimiter(',')
-      ->check(CLI::IsMember({"trees", "syscalls", "startup", "missing"}))
+      ->check(CLI::IsMember({"trees", "syscalls", "startup", "missing", "many"}))
       ->capture_default_str();
   app.add_flag(
       "--quick", options.quick,
-      "one run per tree, 50 start-up runs, one missing-paths run: a smoke test, not figures");
+      "one run per tree and many-paths list, 50 start-up runs, one missing-paths run: a smoke "
+      "test, not figures");
   app.add_flag(
       "--full", options.full,
       "every tree on the disk too, with as many runs as on tmpfs (half an hour or more here)");
@@ -218,6 +237,7 @@ int main(int argc, char** argv) {
     options.disk_runs = 1;
     options.startup_runs = 50;
     options.missing_runs = 1;
+    options.many_runs = 1;
   }
   return run(options);
 }

@@ -25,10 +25,10 @@ bool exists(const std::string& path) {
   return ::lstat(path.c_str(), &status) == 0;
 }
 
-// Runs `launch` under strace and returns the summary's columns; the child's own problems (bad
-// status, the tree left behind) are noted in the column.
-SyscallColumn trace(const Tools& tools, std::string label, ChildLaunch launch,
-                    const std::string& summary_path) {
+}  // namespace
+
+SyscallColumn trace_syscalls(const Tools& tools, std::string label, ChildLaunch launch,
+                             const std::string& summary_path) {
   std::vector<std::string> arguments = {*tools.strace, "-c", "-f", "-o", summary_path, "--"};
   arguments.insert(arguments.end(), launch.arguments.begin(), launch.arguments.end());
   launch.arguments = std::move(arguments);
@@ -43,8 +43,6 @@ SyscallColumn trace(const Tools& tools, std::string label, ChildLaunch launch,
   }
   return column;
 }
-
-}  // namespace
 
 SyscallColumn parse_strace_summary(std::string label, std::string_view summary) {
   SyscallColumn column;
@@ -106,9 +104,9 @@ SyscallResult count_syscalls(const Tools& tools, const Location& location,
   }
   ChildLaunch launch;
   launch.arguments = {tools.du, "-sb", *first};
-  result.columns.push_back(trace(tools, "du -sb", launch, summary_path));
+  result.columns.push_back(trace_syscalls(tools, "du -sb", launch, summary_path));
   launch.arguments = {tools.rm, "-rf", *first};
-  result.columns.push_back(trace(tools, "rm -rf", launch, summary_path));
+  result.columns.push_back(trace_syscalls(tools, "rm -rf", launch, summary_path));
   finish(result.columns.back(), *first, true);
   SyscallColumn both;
   both.label = "du + rm";
@@ -124,7 +122,7 @@ SyscallResult count_syscalls(const Tools& tools, const Location& location,
     return result;
   }
   launch.arguments = {tools.find, *second, "-delete"};
-  result.columns.push_back(trace(tools, "find -delete", launch, summary_path));
+  result.columns.push_back(trace_syscalls(tools, "find -delete", launch, summary_path));
   finish(result.columns.back(), *second, true);
 
   // Each build of the helper on a tree of its own, its result checked as in the tree table.
@@ -144,8 +142,8 @@ SyscallResult count_syscalls(const Tools& tools, const Location& location,
       result.failure = "the request could not be written: " + written.error().message();
       return result;
     }
-    result.columns.push_back(
-        trace(tools, std::string(contender_label(contender)), helper_launch, summary_path));
+    result.columns.push_back(trace_syscalls(tools, std::string(contender_label(contender)),
+                                            helper_launch, summary_path));
     auto& helper_column = result.columns.back();
     finish(helper_column, *tree, true);
     if (helper_column.problem.empty() || helper_column.problem == "did not remove the tree") {
@@ -164,7 +162,7 @@ SyscallResult count_syscalls(const Tools& tools, const Location& location,
       sorvik_lib::types::SidecarRequest(sorvik_lib::types::ElevatedCleanRequest{}));
   helper_launch.arguments = {tools.helper};
   if (empty_request && write_file(helper_launch.input_path, *empty_request)) {
-    result.columns.push_back(trace(tools, "helper start-up", helper_launch, summary_path));
+    result.columns.push_back(trace_syscalls(tools, "helper start-up", helper_launch, summary_path));
   }
   return result;
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "child_run.hpp"
 #include "contenders.hpp"
 #include "tree_bench.hpp"
 
@@ -27,6 +28,11 @@ struct SyscallResult {
 
 [[nodiscard]] SyscallResult count_syscalls(const Tools& tools, const Location& location,
                                            const std::string& work);
+
+// Runs `launch` under `strace -c -f` and returns the summary's columns; the child's own problems
+// (it could not be run, a bad status) are noted in the column.
+[[nodiscard]] SyscallColumn trace_syscalls(const Tools& tools, std::string label,
+                                           ChildLaunch launch, const std::string& summary_path);
 
 // Parses the summary table `strace -c` writes: calls by name, and the total.
 [[nodiscard]] SyscallColumn parse_strace_summary(std::string label, std::string_view summary);
