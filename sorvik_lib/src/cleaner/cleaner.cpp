@@ -2,6 +2,8 @@
 // with progress events and one result.
 #include "sorvik_lib/cleaner/cleaner.hpp"
 
+#include <sys/stat.h>
+
 #include <string>
 
 #include "path_cleaning.hpp"
@@ -72,12 +74,14 @@ class CleanRun {
     options.linked_files = &linked_files_;
     const TopUse use = record.kept ? TopUse::Empty : TopUse::Remove;
     PreviewView* preview = dry_run_ == DryRun::Yes ? &preview_ : nullptr;
-    auto reached = reach_path(path, use, options, preview);
+    auto reached = reach_path(path, use, options, preview, &parents_);
     // Gone by its turn, taken by an earlier path or by someone else: neither freed nor failed.
     if (reached && !*reached) return;
     emit(progress::PathStarted{types::to_utf8_lossy(path), index});
     if (!reached) return fail(path, reached.error());
     const TreeOutcome outcome = clean_reached(path, std::move(**reached), use, options, preview);
+    // Paths in one folder share its handle while they take regular files alone.
+    if (record.kept || !S_ISREG(record.entry->mode)) parents_.forget();
     if (outcome.absent) return;
     report(record, outcome);
   }
@@ -118,6 +122,7 @@ class CleanRun {
   bool cancelled_ = false;
   IdentitySet linked_files_;  // files of several links whose blocks were counted
   PreviewView preview_;       // what a dry run has taken so far
+  ParentCache parents_;       // the folder of the path before
 };
 
 }  // namespace

@@ -77,9 +77,10 @@ void credit_what_went(const TopEntry& top, sys::UniqueFd directory, const WalkCo
 
 std::expected<std::optional<TopEntry>, CleanError> reach_path(const Path& path, TopUse use,
                                                               const TreeOptions& options,
-                                                              const PreviewView* preview) {
+                                                              const PreviewView* preview,
+                                                              ParentCache* parents) {
   if (preview != nullptr && preview->reaches_gone(path)) return std::nullopt;
-  return reach_top(path, use, options);
+  return reach_top(path, use, options, parents);
 }
 
 TreeOutcome clean_reached(const Path& path, TopEntry top, TopUse use, const TreeOptions& options,

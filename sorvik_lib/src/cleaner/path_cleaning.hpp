@@ -14,7 +14,8 @@ namespace sorvik_lib::cleaner {
 // reach_top, and in a dry run (`preview` set) nothing when the path leads through something an
 // earlier path takes.
 [[nodiscard]] std::expected<std::optional<TopEntry>, CleanError> reach_path(
-    const types::Path& path, TopUse use, const TreeOptions& options, const PreviewView* preview);
+    const types::Path& path, TopUse use, const TreeOptions& options, const PreviewView* preview,
+    ParentCache* parents = nullptr);
 
 // Measures the reached top and removes or empties it; in a dry run, only records in `preview`
 // what the run would take. A directory holding a forbidden one, or (to be removed) another

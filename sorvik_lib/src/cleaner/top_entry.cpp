@@ -70,9 +70,10 @@ Reached open_directory_of(TopEntry top, const TreeOptions& options) {
 
 }  // namespace
 
-// System calls, for a file: the parent's open, the entry's fstatat (and its close, later). For a
-// directory, two more: its open through the parent and its status.
-Reached reach_top(const Path& path, TopUse use, const TreeOptions& options) {
+// System calls, for a file: the parent's open and its close (none when it is shared with the path
+// before), and the entry's fstatat, the check of what was screened. For a directory, two more: its
+// open through the parent and its status, the check of what the walks will go through.
+Reached reach_top(const Path& path, TopUse use, const TreeOptions& options, ParentCache* parents) {
   // A trailing separator would make the system resolve a final link, so it is dropped.
   const Path entry = entry_path(path);
   if (sys::names_nothing(entry)) return std::nullopt;
@@ -81,9 +82,17 @@ Reached reach_top(const Path& path, TopUse use, const TreeOptions& options) {
   if (separator == Path::npos || separator + 1 == entry.size()) {
     top.name = entry;
   } else {
-    auto parent = sys::open_directory(separator == 0 ? Path("/") : entry.substr(0, separator));
-    if (!parent) return nothing_or_failure(parent.error());
-    top.parent = std::move(*parent);
+    Path parent_text = separator == 0 ? Path("/") : entry.substr(0, separator);
+    top.shared_parent = parents != nullptr ? parents->find(parent_text) : -1;
+    if (top.shared_parent < 0) {
+      auto parent = sys::open_directory(parent_text);
+      if (!parent) return nothing_or_failure(parent.error());
+      if (parents != nullptr) {
+        top.shared_parent = parents->keep(std::move(parent_text), std::move(*parent));
+      } else {
+        top.parent = std::move(*parent);
+      }
+    }
     top.name = entry.substr(separator + 1);
   }
   if (::fstatat(top.parent_fd(), top.name.c_str(), &top.entry, AT_SYMLINK_NOFOLLOW) != 0) {

@@ -22,14 +22,39 @@ namespace sorvik_lib::cleaner {
 enum class TopUse { Remove, Empty };
 
 struct TopEntry {
-  sys::UniqueFd parent;  // none for "/" and for a bare relative name
+  sys::UniqueFd parent;    // none for "/", for a bare relative name, and when shared
+  int shared_parent = -1;  // the handle of a ParentCache, when the parent is that one
   std::string name;
   struct stat entry {};  // the entry itself, a final link as the link
   // The directory to walk, when there is one: the entry, or for an emptying what a link leads to.
   sys::UniqueFd directory;
   sys::FileStatus directory_status;
 
-  [[nodiscard]] int parent_fd() const { return parent.valid() ? parent.get() : AT_FDCWD; }
+  [[nodiscard]] int parent_fd() const {
+    return shared_parent >= 0 ? shared_parent : parent.valid() ? parent.get() : AT_FDCWD;
+  }
+};
+
+// The directory holding the last path's top, opened by its text, kept for the next path in the
+// same folder. It may be shared only while nothing taken since could have been a component of the
+// folder's own lookup: a regular file never is, a link or a directory may be (a link above can
+// lead through the folder itself), so the cleaner forgets it after any other path.
+class ParentCache {
+ public:
+  // The handle for `text`, or -1.
+  [[nodiscard]] int find(const std::string& text) const {
+    return fd_.valid() && text == text_ ? fd_.get() : -1;
+  }
+  int keep(std::string text, sys::UniqueFd fd) {
+    text_ = std::move(text);
+    fd_ = std::move(fd);
+    return fd_.get();
+  }
+  void forget() { fd_.reset(); }
+
+ private:
+  std::string text_;
+  sys::UniqueFd fd_;
 };
 
 // The top's directory opened again by its name under the parent's handle, only if it is still
@@ -41,7 +66,9 @@ struct TopEntry {
 // with Kind::Changed when the entry, or the directory opened for it, is not what `options.expected`
 // holds; with Kind::Forbidden when that directory is a forbidden one or "/"; with Kind::NotBegun
 // and the system's reason otherwise (an emptying of what is no directory: ENOTDIR).
+// With `parents`, the handle of the directory holding the top is taken from it, or kept in it.
 [[nodiscard]] std::expected<std::optional<TopEntry>, CleanError> reach_top(
-    const types::Path& path, TopUse use, const TreeOptions& options);
+    const types::Path& path, TopUse use, const TreeOptions& options,
+    ParentCache* parents = nullptr);
 
 }  // namespace sorvik_lib::cleaner
