@@ -10,10 +10,10 @@
 #include "clean_arguments.hpp"
 #include "clean_report.hpp"
 #include "display_text.hpp"
-#include "handle_clean_request.hpp"
 #include "interrupt_signals.hpp"
 #include "live_progress.hpp"
 #include "sorvik_lib/sys/io_policy.hpp"
+#include "sorvik_screening/handle_clean_request.hpp"
 #include "terminal.hpp"
 
 namespace sorvik_cli {

@@ -3,10 +3,10 @@
 
 #include <optional>
 
-#include "handle_clean_request.hpp"
 #include "sorvik_lib/strategies/strategy.hpp"
 #include "sorvik_lib/sys/memory.hpp"
 #include "sorvik_lib/types/wire.hpp"
+#include "sorvik_screening/handle_clean_request.hpp"
 
 namespace sorvik_helper {
 

@@ -1,10 +1,10 @@
 // Elevated clean request handling: screening, one call of the cleaner, refusals after its entries.
-#include "handle_clean_request.hpp"
+#include "sorvik_screening/handle_clean_request.hpp"
 
 #include <iterator>
 
-#include "path_screening.hpp"
 #include "sorvik_lib/cleaner/cleaner.hpp"
+#include "sorvik_screening/path_screening.hpp"
 
 namespace sorvik_helper {
 

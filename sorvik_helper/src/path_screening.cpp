@@ -2,7 +2,7 @@
 // application knows them; the identity test after them closes what spelling alone lets through:
 // "//", "/usr/", "/./usr", a link to "/", a second name of a root on a case-insensitive volume, or
 // a directory above a root ("/private" holding "/private/var" behind the "/var" link).
-#include "path_screening.hpp"
+#include "sorvik_screening/path_screening.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,7 +13,6 @@
 #include <string>
 #include <utility>
 
-#include "sorvik_lib/cleaner/kept_roots.hpp"
 #include "sorvik_lib/cleaner/tree_operations.hpp"
 #include "sorvik_lib/platform.hpp"
 #include "sorvik_lib/sys/file_status.hpp"
@@ -149,14 +148,14 @@ ScreenedPaths screen_paths(std::vector<Path> paths,
                            const sorvik_lib::cleaner::PathSet& kept_roots) {
   ScreenedPaths screened;
   screened.forbidden = forbidden_identities(forbidden_roots);
-  const sorvik_lib::cleaner::KeptRoots kept(kept_roots);
+  const sorvik_lib::cleaner::PathRecorder recorder(kept_roots);
   screened.accepted.reserve(paths.size());
   for (Path& path : paths) {
     if (auto message = text_refusal(path, forbidden_roots)) {
       screened.rejected.push_back({std::move(path), std::move(*message)});
       continue;
     }
-    PathRecord record = sorvik_lib::cleaner::record_path(std::move(path), kept);
+    PathRecord record = recorder.record(std::move(path));
     const auto& entry = record.entry;
     // A path too long for the system's path calls cannot be looked at, so it cannot be screened:
     // it is refused with the system's reason, whether or not something lies there, rather than

@@ -1,5 +1,5 @@
 // The screening of an elevated request's paths, as a function: text rules, then identity.
-#include "path_screening.hpp"
+#include "sorvik_screening/path_screening.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "path_screening.hpp"
 #include "scratch_dir_test_support.hpp"
 #include "sorvik_lib/cleaner/cleaner.hpp"
+#include "sorvik_screening/path_screening.hpp"
 
 namespace sorvik_helper {
 namespace {

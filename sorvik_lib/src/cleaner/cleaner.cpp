@@ -81,7 +81,7 @@ class CleanRun {
     if (!reached) return fail(path, reached.error());
     const TreeOutcome outcome = clean_reached(path, std::move(**reached), use, options, preview);
     // Paths in one folder share its handle while they take regular files alone.
-    if (record.kept || !S_ISREG(record.entry->mode)) parents_.forget();
+    if (record.kept || !S_ISREG(record.entry->mode)) parents_.fd.reset();
     if (outcome.absent) return;
     report(record, outcome);
   }

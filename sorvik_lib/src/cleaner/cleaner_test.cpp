@@ -322,6 +322,33 @@ TEST_F(CleanerUnprivileged, AKeptRootCreditsOnlyWhatWent) {
   EXPECT_TRUE(exists_no_follow(dir / "kept/locked/stuck"));
 }
 
+// What is left after a failure is measured through the directory the path led to when it was
+// reached, never by its text again: here the text leads through a link that the clean itself
+// removes, and resolving it again would find nothing left and credit all.
+TEST_F(CleanerUnprivileged, OnlyWhatWentIsCreditedWhenThePathLedThroughALinkItRemoved) {
+  TempDir dir;
+  make_dir(dir / "t/b");
+  make_file(dir / "t/b/y", 5);
+  make_link(dir / "t/", dir / "t/b/cache");
+  make_dir(dir / "t/d");
+  make_link(".", dir / "t/d/self");
+  testing::chown_tree(dir.path(), testing::kNobody);
+  make_locked(dir / "t/b/a", 1);
+  make_file(dir / "t/d/g", 10);
+  make_locked(dir / "t/d/locked", 1000);
+  const auto run = clean_as_nobody({dir / "t/b/cache/b", dir / "t/d/self"}, {dir / "t/d/self"});
+  const std::string denied = "Permission denied (os error 13)";
+  EXPECT_EQ(run.result,
+            (CleanResult{{dir / "t/d/self"},
+                         {{dir / "t/b/cache/b", denied}, {dir / "t/d/self/locked", denied}},
+                         5 + 10}));
+  EXPECT_TRUE(exists_no_follow(dir / "t/b/a/stuck"));
+  EXPECT_FALSE(exists_no_follow(dir / "t/b/cache"));
+  // A kept root that is a link inside its own target keeps that link.
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "t/d/self"));
+  EXPECT_FALSE(exists_no_follow(dir / "t/d/g"));
+}
+
 TEST_F(CleanerUnprivileged, ATreeThatFailsMidwayCreditsWhatWent) {
   TempDir dir;
   make_dir(dir / "tree");

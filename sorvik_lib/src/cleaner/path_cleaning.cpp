@@ -1,4 +1,5 @@
-// Measure, then remove or empty, one reached path; or, in a dry run, measure and record.
+// Measure, then remove or empty, one reached path; or, in a dry run, measure and record. And the
+// tree operations built on it.
 #include "path_cleaning.hpp"
 
 #include <fcntl.h>
@@ -9,6 +10,7 @@
 #include <string>
 
 #include "progress_reporter.hpp"
+#include "sorvik_lib/sys/file_status.hpp"
 #include "sorvik_lib/sys/path_calls.hpp"
 #include "sorvik_lib/types/saturating.hpp"
 #include "sorvik_lib/types/utf8.hpp"
@@ -71,6 +73,19 @@ void credit_what_went(const TopEntry& top, sys::UniqueFd directory, const WalkCo
       measure_directory(std::move(directory), top.directory_status, left_controls);
   outcome.bytes_freed = saturating_minus(outcome.measured.bytes, left.bytes);
   outcome.allocated_freed = saturating_minus(outcome.measured.allocated, left.allocated);
+}
+
+TreeOutcome clean_path(const Path& path, TopUse use, const TreeOptions& options) {
+  auto reached = reach_path(path, use, options, nullptr);
+  TreeOutcome outcome;
+  if (!reached) {
+    outcome.error = reached.error();
+  } else if (!*reached) {
+    outcome.absent = true;
+  } else {
+    outcome = clean_reached(path, std::move(**reached), use, options, nullptr);
+  }
+  return outcome;
 }
 
 }  // namespace
@@ -171,6 +186,32 @@ TreeOutcome clean_reached(const Path& path, TopEntry top, TopUse use, const Tree
     credit_what_went(top, std::move(directory), walk, outcome);
   }
   return outcome;
+}
+
+TreeMeasure measure_tree(const Path& path, const TreeOptions& options) {
+  WalkControls walk;
+  walk.forbidden = options.forbidden;
+  walk.cancel = options.cancel;
+  walk.linked_files = options.linked_files;
+  TreeMeasure measure;
+  // The start alone may be a link that leads to a directory, which is then entered.
+  if (auto directory = sys::open_directory(path)) {
+    if (const auto status = sys::status_of(directory->get())) {
+      measure = measure_directory(std::move(*directory), *status, walk);
+    }
+    return measure;
+  }
+  auto status = sys::stat_path(path, sys::FinalLink::NoFollow);
+  if (status && S_ISREG(status->st_mode)) count_regular_file(*status, walk, measure);
+  return measure;
+}
+
+TreeOutcome remove_tree(const Path& path, const TreeOptions& options) {
+  return clean_path(path, TopUse::Remove, options);
+}
+
+TreeOutcome empty_tree(const Path& path, const TreeOptions& options) {
+  return clean_path(path, TopUse::Empty, options);
 }
 
 }  // namespace sorvik_lib::cleaner

@@ -10,34 +10,51 @@ namespace sorvik_lib::cleaner {
 
 using types::Path;
 
-PathRecord record_path(Path path, const KeptRoots& kept_roots) {
+namespace {
+
+bool is_directory_or_link(mode_t mode) { return S_ISDIR(mode) || S_ISLNK(mode); }
+
+}  // namespace
+
+PathRecorder::PathRecorder(const PathSet& kept_roots) : kept_roots_(kept_roots) {
+  for (const Path& root : kept_roots_) {
+    // A relative spelling would be read from wherever the process was started.
+    if (!root.starts_with('/')) continue;
+    const auto status = sys::stat_path(entry_path(root), sys::FinalLink::NoFollow);
+    if (status && is_directory_or_link(status->st_mode)) {
+      kept_entries_.insert({status->st_dev, status->st_ino});
+    }
+  }
+}
+
+PathRecord PathRecorder::record(Path path) const {
   PathRecord record;
   const Path entry = entry_path(path);
-  record.entry = sys::names_nothing(entry) ? std::unexpected(sys::SystemError(ENOENT))
-                                           : sys::status_at(AT_FDCWD, entry.c_str());
+  if (!sys::names_nothing(entry)) record.entry = sys::status_at(AT_FDCWD, entry.c_str());
   if (record.entry) {
     record.led_to = {record.entry->device, record.entry->inode};
     // A link leads on, and "file/" names nothing: the system's own lookup of the text says where.
     if (S_ISLNK(record.entry->mode) || (entry != path && !S_ISDIR(record.entry->mode))) {
-      const auto led_to = sys::stat_path(path, sys::FinalLink::Follow);
-      if (led_to) {
+      if (const auto led_to = sys::stat_path(path, sys::FinalLink::Follow)) {
         record.led_to = {led_to->st_dev, led_to->st_ino};
       } else {
         record.entry = std::unexpected(led_to.error());
       }
     }
   }
-  record.kept = kept_roots.contains(path, record.entry ? &*record.entry : nullptr);
+  record.kept = !kept_roots_.empty() &&
+                (kept_roots_.contains(path) ||
+                 (record.entry && is_directory_or_link(record.entry->mode) &&
+                  kept_entries_.contains({record.entry->device, record.entry->inode})));
   record.path = std::move(path);
   return record;
 }
 
-std::vector<PathRecord> record_paths(std::span<const Path> paths,
-                                     const PathSet& preserve_root_paths) {
-  const KeptRoots kept_roots(preserve_root_paths);
+std::vector<PathRecord> record_paths(std::span<const Path> paths, const PathSet& kept_roots) {
+  const PathRecorder recorder(kept_roots);
   std::vector<PathRecord> records;
   records.reserve(paths.size());
-  for (const Path& path : paths) records.push_back(record_path(path, kept_roots));
+  for (const Path& path : paths) records.push_back(recorder.record(path));
   return records;
 }
 

@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <deque>
-#include <optional>
 
 #include "sorvik_lib/sys/path_calls.hpp"
 
@@ -19,60 +19,43 @@ namespace {
 // As many links as the system follows in one lookup before it gives up with ELOOP.
 constexpr int kMaxLinks = 40;
 
+// Puts the components of `text` before those still to be looked up.
 void push_components(std::deque<std::string>& queue, std::string_view text) {
-  std::deque<std::string> components;
-  std::size_t start = 0;
-  while (start <= text.size()) {
+  auto at = queue.begin();
+  for (std::size_t start = 0; start < text.size();) {
     const std::size_t end = std::min(text.find('/', start), text.size());
-    if (end > start) components.emplace_back(text.substr(start, end - start));
+    if (end > start) at = std::next(queue.emplace(at, text.substr(start, end - start)));
     start = end + 1;
   }
-  queue.insert(queue.begin(), components.begin(), components.end());
-}
-
-[[nodiscard]] std::optional<std::string> read_link(const Path& path) {
-  std::string target(4096, '\0');
-  const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
-  if (length < 0 || static_cast<std::size_t>(length) >= target.size()) return std::nullopt;
-  target.resize(static_cast<std::size_t>(length));
-  return target;
 }
 
 }  // namespace
 
 bool PreviewView::entry_gone(const FileIdentity& directory, std::string_view name) const {
-  if (!removed_entries_.empty() && removed_entries_.contains({directory, std::string(name)})) {
-    return true;
-  }
-  if (emptied_.empty()) return false;
+  if (removed_entries_.contains({directory, std::string(name)})) return true;
   const auto emptied = emptied_.find(directory);
   return emptied != emptied_.end() && !emptied->second.contains(name);
 }
 
 void PreviewView::record_emptied(const FileIdentity& directory, std::set<std::string> stays) {
-  auto& kept = emptied_[directory];
-  kept.insert(stays.begin(), stays.end());
+  emptied_[directory].insert(stays.begin(), stays.end());
 }
 
 // One lstat per component, a readlink per link: a dry run alone pays for it.
 bool PreviewView::reaches_gone(const Path& path) const {
-  if (sys::names_nothing(path)) return true;
   std::deque<std::string> queue;
   push_components(queue, path);
-  if (!path.starts_with('/')) {
-    const auto here = sys::resolve_path(".");
-    if (!here) return true;
-    push_components(queue, *here);
-  }
-  Path at = "/";
-  const auto root = sys::stat_path(at, sys::FinalLink::Follow);
+  const auto here =
+      path.starts_with('/') ? std::expected<Path, sys::SystemError>("/") : sys::resolve_path(".");
+  if (!here || sys::names_nothing(path)) return true;
+  push_components(queue, *here);
+  const auto root = sys::stat_path("/", sys::FinalLink::Follow);
   if (!root) return true;
   const FileIdentity root_identity{root->st_dev, root->st_ino};
+  Path at = "/";
   FileIdentity in = root_identity;
-  int links = 0;
-  while (!queue.empty()) {
-    const std::string name = std::move(queue.front());
-    queue.pop_front();
+  for (int links = 0; !queue.empty(); queue.pop_front()) {
+    const std::string& name = queue.front();
     if (name == ".") continue;
     Path next = name != ".." ? (at == "/" ? at + name : at + '/' + name)
                              : at.substr(0, std::max<std::size_t>(at.rfind('/'), 1));
@@ -80,18 +63,22 @@ bool PreviewView::reaches_gone(const Path& path) const {
     if (!status) return true;
     const FileIdentity identity{status->st_dev, status->st_ino};
     if (name != ".." && (directory_removed(identity) || entry_gone(in, name))) return true;
-    if (S_ISLNK(status->st_mode)) {
-      const auto target = read_link(next);
-      if (!target || ++links > kMaxLinks) return true;
-      push_components(queue, *target);
-      if (target->starts_with('/')) {
-        at = "/";
-        in = root_identity;
-      }
+    if (!S_ISLNK(status->st_mode)) {
+      at = std::move(next);
+      in = identity;
       continue;
     }
-    at = std::move(next);
-    in = identity;
+    std::string target(PATH_MAX, '\0');
+    const ssize_t length = ::readlink(next.c_str(), target.data(), target.size());
+    if (length < 0 || ++links > kMaxLinks) return true;
+    target.resize(static_cast<std::size_t>(length));
+    queue.pop_front();
+    push_components(queue, target);
+    queue.emplace_front(".");  // popped by the loop in place of the link
+    if (target.starts_with('/')) {
+      at = "/";
+      in = root_identity;
+    }
   }
   return false;
 }

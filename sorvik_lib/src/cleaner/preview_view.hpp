@@ -22,7 +22,7 @@ class PreviewView {
 
   // An earlier path removed the directory `identity`, with all below it.
   [[nodiscard]] bool directory_removed(const FileIdentity& identity) const {
-    return !removed_directories_.empty() && removed_directories_.contains(identity);
+    return removed_directories_.contains(identity);
   }
 
   // The entry `name` of the directory `directory` is gone: an earlier path removed it by that

@@ -7,6 +7,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <string_view>
+
 #include "sorvik_lib/sys/path_calls.hpp"
 
 namespace sorvik_lib::cleaner {
@@ -83,16 +85,13 @@ Reached reach_top(const Path& path, TopUse use, const TreeOptions& options, Pare
     top.name = entry;
   } else {
     Path parent_text = separator == 0 ? Path("/") : entry.substr(0, separator);
-    top.shared_parent = parents != nullptr ? parents->find(parent_text) : -1;
-    if (top.shared_parent < 0) {
+    if (parents == nullptr || !parents->fd.valid() || parents->text != parent_text) {
       auto parent = sys::open_directory(parent_text);
       if (!parent) return nothing_or_failure(parent.error());
-      if (parents != nullptr) {
-        top.shared_parent = parents->keep(std::move(parent_text), std::move(*parent));
-      } else {
-        top.parent = std::move(*parent);
-      }
+      top.parent = std::move(*parent);
+      if (parents != nullptr) *parents = {std::move(parent_text), std::move(top.parent)};
     }
+    if (parents != nullptr) top.shared_parent = parents->fd.get();
     top.name = entry.substr(separator + 1);
   }
   if (::fstatat(top.parent_fd(), top.name.c_str(), &top.entry, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -120,17 +119,30 @@ Reached reach_top(const Path& path, TopUse use, const TreeOptions& options, Pare
 }
 
 sys::UniqueFd reopen_directory(const TopEntry& top) {
-  if (!top.parent.valid()) return {};
   auto directory = sys::open_directory_at(
-      top.parent.get(), top.name.c_str(),
+      top.parent_fd(), top.name.c_str(),
       S_ISLNK(top.entry.st_mode) ? sys::FinalLink::Follow : sys::FinalLink::NoFollow);
-  if (!directory) return {};
-  const auto status = sys::status_of(directory->get());
+  const auto status =
+      directory ? sys::status_of(directory->get()) : std::unexpected(directory.error());
   if (!status || status->device != top.directory_status.device ||
       status->inode != top.directory_status.inode) {
     return {};
   }
   return std::move(*directory);
+}
+
+Path entry_path(const Path& path) {
+  std::string_view entry = path;
+  for (;;) {
+    if (entry.size() > 1 && entry.ends_with('/')) {
+      entry.remove_suffix(1);
+    } else if (entry.size() > 2 && entry.ends_with("/.")) {
+      entry.remove_suffix(2);
+    } else {
+      break;
+    }
+  }
+  return Path(entry);
 }
 
 }  // namespace sorvik_lib::cleaner

@@ -35,26 +35,13 @@ struct TopEntry {
   }
 };
 
-// The directory holding the last path's top, opened by its text, kept for the next path in the
-// same folder. It may be shared only while nothing taken since could have been a component of the
-// folder's own lookup: a regular file never is, a link or a directory may be (a link above can
-// lead through the folder itself), so the cleaner forgets it after any other path.
-class ParentCache {
- public:
-  // The handle for `text`, or -1.
-  [[nodiscard]] int find(const std::string& text) const {
-    return fd_.valid() && text == text_ ? fd_.get() : -1;
-  }
-  int keep(std::string text, sys::UniqueFd fd) {
-    text_ = std::move(text);
-    fd_ = std::move(fd);
-    return fd_.get();
-  }
-  void forget() { fd_.reset(); }
-
- private:
-  std::string text_;
-  sys::UniqueFd fd_;
+// The directory holding the last path's top, opened by its text, for the next path in the same
+// folder. It may serve only while nothing taken since could have been a component of the folder's
+// own lookup: a regular file never is, while a link above may lead through the folder itself to a
+// link or directory in it. So the cleaner forgets it after any other path.
+struct ParentCache {
+  std::string text;
+  sys::UniqueFd fd;
 };
 
 // The top's directory opened again by its name under the parent's handle, only if it is still

@@ -1,5 +1,7 @@
 // Measuring and removing one path, and the walks below it: links, deep trees, few descriptors.
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <utility>
 
@@ -92,6 +94,32 @@ TEST(EmptyTree, AFileIsNotATreeAndAMissingPathIsNothing) {
   EXPECT_TRUE(exists_no_follow(dir / "f"));
   EXPECT_TRUE(empty_tree(dir / "missing").absent);
   EXPECT_TRUE(remove_tree(dir / "missing").absent);
+}
+
+// The tree operations refuse "/" whoever calls them. Run in a child confined to a throwaway root,
+// so that even an operation that did not refuse could harm nothing but that.
+TEST(RootRefused, RemovingOrEmptyingTheRootIsForbidden) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to confine the child with chroot";
+  TempDir dir;
+  make_file(dir / "marker", 1);
+  make_dir(dir / "sub");
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::chroot(dir.path().c_str()) != 0 || ::chdir("/") != 0) ::_exit(2);
+    int refused = 0;
+    for (const char* root : {"/", "//", "/.", "/sub/.."}) {
+      for (const auto& outcome : {remove_tree(root), empty_tree(root)}) {
+        refused += outcome.error && outcome.error->kind() == CleanError::Kind::Forbidden;
+      }
+    }
+    ::_exit(refused == 8 ? 0 : 3);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_TRUE(exists_no_follow(dir / "marker"));
+  EXPECT_TRUE(exists_no_follow(dir / "sub"));
 }
 
 TEST(RemovePath, FilesLinksAndDirectories) {

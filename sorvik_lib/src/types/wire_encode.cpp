@@ -63,7 +63,7 @@ std::string build_buffer(std::size_t size, Fill fill) {
   return buffer;
 }
 
-EncodeError invalid_path_encoding() { return {std::string(kInvalidPathEncoding)}; }
+[[nodiscard]] EncodeError invalid_path_encoding() { return {std::string(kInvalidPathEncoding)}; }
 
 [[nodiscard]] std::expected<std::string, EncodeError> encode_tagged(std::uint32_t tag,
                                                                     std::size_t payload_size,
