@@ -106,6 +106,11 @@ struct Frame {
 // Listing a directory that someone else deleted meanwhile fails with ENOENT: it holds nothing.
 bool is_deleted(const SystemError& error) { return error.number() == ENOENT; }
 
+bool is_unlinked(int fd) {
+  struct stat status {};
+  return ::fstat(fd, &status) == 0 && status.st_nlink == 0;
+}
+
 // The link a kept root is emptied through, listed in the directory of `device`.
 bool is_kept_link(const WalkControls& controls, const DirectoryEntry& entry, dev_t device) {
   return controls.kept_link && (entry.type == DT_LNK || entry.type == DT_UNKNOWN) &&
@@ -540,19 +545,18 @@ EmptyingFailures empty_directory(int directory_fd, const sys::FileStatus& status
     // Each pass lists, and removes, through a handle of its own, as a removal's relisting does, so
     // that no listing carries on from one the deletions of an earlier pass disturbed.
     auto handle = sys::open_directory_at(directory_fd, ".");
-    if (!handle) return listing_failed(handle.error());
-    auto stream = DirectoryStream::open(std::move(*handle));
-    if (!stream) return listing_failed(stream.error());
-    for (;;) {
-      auto entry = stream->next();
-      if (!entry) {
-        // Deleted by someone else meanwhile: it holds nothing more.
-        if (is_deleted(entry.error())) {
-          failures.vanished = true;
-          return failures;
-        }
-        return listing_failed(entry.error());
+    auto stream = handle ? DirectoryStream::open(std::move(*handle))
+                         : std::unexpected(handle.error());
+    for (bool listed_any = false;; listed_any = true) {
+      auto entry = stream ? stream->next() : std::unexpected(stream.error());
+      // Deleted by someone else meanwhile: it holds nothing more. (Where a listing does not say
+      // so, a directory no name links to any more is one.)
+      if ((!entry && is_deleted(entry.error())) ||
+          (entry && !*entry && !listed_any && listing == 1 && is_unlinked(stream->fd()))) {
+        failures.vanished = true;
+        return failures;
       }
+      if (!entry) return listing_failed(entry.error());
       if (!*entry) break;
       const DirectoryEntry found = **entry;
       if (left_whole.contains(found.name) || failed_entries.contains(found.name)) continue;
