@@ -138,7 +138,7 @@ TreeOutcome clean_reached(const Path& path, TopEntry top, TopUse use, const Tree
     allocated = saturating_minus(allocated, entry.allocated);
     // Another filesystem's root is not the path's to empty: a removal is refused whole, and an
     // emptying leaves the entry holding it with that error.
-    if (entry.why != EntryLeftWhole::Why::HoldsMount) continue;
+    if (!entry.holds_mount) continue;
     if (use == TopUse::Remove) {
       outcome.error = CleanError::not_begun(SystemError(EBUSY));
       return outcome;
@@ -171,13 +171,9 @@ TreeOutcome clean_reached(const Path& path, TopEntry top, TopUse use, const Tree
     if (!removed) outcome.error = removed.error();
     outcome.absent = removed && *removed;
   } else {
-    EmptyingFailures failures = empty_directory(directory.get(), status, walk, stays);
-    whole = failures.entries.empty() && !failures.stop;
-    outcome.absent = failures.vanished;
-    for (EntryFailure& failure : failures.entries) {
-      outcome.entry_failures.push_back(std::move(failure));
-    }
-    outcome.error = std::move(failures.stop);
+    const std::size_t failed_before = outcome.entry_failures.size();
+    empty_directory(directory.get(), status, walk, stays, outcome);
+    whole = outcome.entry_failures.size() == failed_before && !outcome.error;
   }
   if (whole) {
     outcome.bytes_freed = bytes;

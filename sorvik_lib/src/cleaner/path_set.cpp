@@ -52,16 +52,6 @@ bool same_components(std::string_view left, std::string_view right) {
   }
 }
 
-types::Path spelled_by_components(std::string_view path) {
-  ComponentCursor cursor(path);
-  types::Path spelled;
-  while (const auto component = cursor.next()) {
-    if (!spelled.empty() && !spelled.ends_with('/')) spelled += '/';
-    spelled += *component;
-  }
-  return spelled;
-}
-
 std::size_t hash_components(std::string_view path) {
   ComponentCursor cursor(path);
   std::size_t hash = 0;

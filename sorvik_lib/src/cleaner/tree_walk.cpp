@@ -395,13 +395,11 @@ class MeasureVisitor {
 
   void on_start_entry(const char* name) {
     close_start_entry();
-    at_hand_ = {name, EntryLeftWhole::Why::HoldsMount, measure_.bytes, measure_.allocated};
+    at_hand_ = {name, true, measure_.bytes, measure_.allocated};
   }
 
-  void on_mount() { holds_ = EntryLeftWhole::Why::HoldsMount; }
-  void on_kept_link() {
-    if (!holds_) holds_ = EntryLeftWhole::Why::HoldsKeptLink;
-  }
+  void on_mount() { holds_ = true; }
+  void on_kept_link() { holds_ = holds_.value_or(false); }
 
   [[nodiscard]] TreeMeasure take_measure() {
     close_start_entry();
@@ -421,7 +419,7 @@ class MeasureVisitor {
   const WalkControls& controls_;
   TreeMeasure measure_;
   EntryLeftWhole at_hand_;  // the entry of the start being walked, the figures before it
-  std::optional<EntryLeftWhole::Why> holds_;
+  std::optional<bool> holds_;  // a mount (true) or the kept link below the entry at hand
 };
 
 class RemovalVisitor {
@@ -530,13 +528,10 @@ std::expected<bool, CleanError> remove_directory_at(int parent_fd, const char* n
   return visitor.last_vanished();
 }
 
-EmptyingFailures empty_directory(int directory_fd, const sys::FileStatus& status,
-                                 const WalkControls& controls,
-                                 const std::set<std::string>& left_whole) {
-  EmptyingFailures failures;
-  const auto listing_failed = [&failures](const SystemError& error) {
-    failures.entries.push_back({{}, CleanError::part_way(error)});
-    return std::move(failures);
+void empty_directory(int directory_fd, const sys::FileStatus& status, const WalkControls& controls,
+                     const std::set<std::string>& left_whole, TreeOutcome& outcome) {
+  const auto listing_failed = [&outcome](const SystemError& error) {
+    outcome.entry_failures.push_back({{}, CleanError::part_way(error)});
   };
   std::set<std::string, std::less<>> failed_entries;
   RemovalVisitor visitor(controls);
@@ -553,8 +548,8 @@ EmptyingFailures empty_directory(int directory_fd, const sys::FileStatus& status
       // so, a directory no name links to any more is one.)
       if ((!entry && is_deleted(entry.error())) ||
           (entry && !*entry && !listed_any && listing == 1 && is_unlinked(stream->fd()))) {
-        failures.vanished = true;
-        return failures;
+        outcome.absent = true;
+        return;
       }
       if (!entry) return listing_failed(entry.error());
       if (!*entry) break;
@@ -562,20 +557,20 @@ EmptyingFailures empty_directory(int directory_fd, const sys::FileStatus& status
       if (left_whole.contains(found.name) || failed_entries.contains(found.name)) continue;
       if (is_kept_link(controls, found, status.device)) continue;
       if (controls.cancelled()) {
-        failures.stop = CleanError::cancelled();
-        return failures;
+        outcome.error = CleanError::cancelled();
+        return;
       }
       auto removed = remove_entry(stream->fd(), status.device, found, controls, visitor);
       if (removed) continue;
       const CleanError::Kind kind = removed.error().kind();
       if (kind == CleanError::Kind::Forbidden || kind == CleanError::Kind::Cancelled) {
-        failures.stop = removed.error();
-        return failures;
+        outcome.error = removed.error();
+        return;
       }
-      failures.entries.push_back({found.name, removed.error()});
+      outcome.entry_failures.push_back({found.name, removed.error()});
       failed_entries.emplace(found.name);
     }
-    if (!lists_again(listing, visitor.removed() > removed_before)) return failures;
+    if (!lists_again(listing, visitor.removed() > removed_before)) return;
   }
 }
 

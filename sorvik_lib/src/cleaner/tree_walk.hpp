@@ -55,20 +55,14 @@ using DirectoryIdentity = FileIdentity;
     int parent_fd, const char* name, sys::UniqueFd directory, const sys::FileStatus& status,
     const WalkControls& controls = {}, sys::UniqueFd* handed_back = nullptr);
 
-// What an emptying could not do.
-struct EmptyingFailures {
-  std::vector<EntryFailure> entries;  // entries that could not go; the listing with no name
-  std::optional<CleanError> stop;     // a forbidden directory or the cancel flag ended it
-  bool vanished = false;              // the directory was deleted meanwhile, by someone else
-};
-
 // Removes everything in the directory `directory_fd` (`status`), which stays, each entry as
 // remove_directory_at would take it, but the entries named in `left_whole`, which are not touched.
 // It lists the directory itself, through a fresh handle each time, and an entry that cannot go
-// fails alone: the emptying goes on with the next and does not try it again.
-[[nodiscard]] EmptyingFailures empty_directory(int directory_fd, const sys::FileStatus& status,
-                                               const WalkControls& controls,
-                                               const std::set<std::string>& left_whole);
+// fails alone, into `outcome`'s entry failures (the listing with no name): the emptying goes on
+// with the next and does not try it again. A forbidden directory or the cancel flag ends it with
+// `outcome`'s error; a directory deleted meanwhile by someone else leaves `outcome` absent.
+void empty_directory(int directory_fd, const sys::FileStatus& status, const WalkControls& controls,
+                     const std::set<std::string>& left_whole, TreeOutcome& outcome);
 
 // Opens the parent of the directory `child_fd` through "..", and only if it is still the directory
 // `expected`; a directory moved elsewhere meanwhile gives ESTALE and is not opened.

@@ -14,10 +14,6 @@ namespace sorvik_lib::cleaner {
 // make no difference. "/a" and "a" differ (the root is a component), as do "./a" and "a".
 [[nodiscard]] bool same_components(std::string_view left, std::string_view right);
 
-// The path spelled by its components alone, the one spelling of all that same_components finds
-// equal: "/a//b/./" is "/a/b".
-[[nodiscard]] types::Path spelled_by_components(std::string_view path);
-
 // A hash that agrees with same_components: it is taken over the components, not the raw bytes.
 [[nodiscard]] std::size_t hash_components(std::string_view path);
 

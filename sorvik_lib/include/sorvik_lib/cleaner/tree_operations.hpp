@@ -20,14 +20,12 @@
 
 namespace sorvik_lib::cleaner {
 
-// An entry of a measured directory that cannot go whole, with what the measure counted inside it.
+// An entry of a measured directory that cannot go whole, with what the measure counted inside it:
+// it is, or holds, the root of another mounted filesystem, which no walk enters, or else the link
+// through which the directory is emptied.
 struct EntryLeftWhole {
-  enum class Why {
-    HoldsMount,     // it is, or holds, the root of another mounted filesystem, which no walk enters
-    HoldsKeptLink,  // it is, or holds, the link through which the directory is emptied
-  };
   std::string name;
-  Why why = Why::HoldsMount;
+  bool holds_mount = true;
   std::uint64_t bytes = 0;
   std::uint64_t allocated = 0;
 };
@@ -50,18 +48,14 @@ struct ExpectedTop {
 };
 
 struct TreeOptions {
-  // A top that is no longer what was screened fails with Kind::Changed, untouched.
-  std::optional<ExpectedTop> expected;
+  std::optional<ExpectedTop> expected;  // else the top fails with Kind::Changed, untouched
   // Directories no walk may enter: met anywhere, before anything went, they refuse the whole
   // path (Kind::Forbidden); removing and emptying check every directory again before entering it.
   const IdentitySet* forbidden = nullptr;
-  // Once set (from any thread, or a signal handler), the walk stops at the next entry.
-  const std::atomic<bool>* cancel = nullptr;
-  // Told how far the walk has come, at most once per interval.
-  TreeProgressCallback on_progress;
+  const std::atomic<bool>* cancel = nullptr;  // once set, the walk stops at the next entry
+  TreeProgressCallback on_progress;           // at most once per interval
   std::chrono::milliseconds progress_interval = kTreeProgressInterval;
-  // The files of several links whose blocks were counted already, shared by the paths of a clean.
-  IdentitySet* linked_files = nullptr;
+  IdentitySet* linked_files = nullptr;  // files of several links whose blocks were counted
 };
 
 // An entry of an emptied directory that could not go; the name is empty for the listing itself.
