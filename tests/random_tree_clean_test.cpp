@@ -124,6 +124,22 @@ ToolRun run_clean(const fs::path& directory, const std::vector<std::string>& arg
   return run;
 }
 
+// Whether a child can drop to `user`: root without the right to change users (some containers)
+// cannot.
+bool can_become(uid_t user) {
+  if (::geteuid() != 0) return false;
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const gid_t group = static_cast<gid_t>(user);
+    ::_exit(::setgroups(0, nullptr) == 0 && ::setgid(group) == 0 && ::setuid(user) == 0 ? 0 : 1);
+  }
+  if (child < 0) return false;
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Snapshots: every entry of a tree, links not followed.
 
@@ -433,11 +449,20 @@ Outcome run_and_check(const fs::path& scratch, const fs::path& tree, const Reque
   const std::uint64_t credited = outcome.real["bytesFreed"].get<std::uint64_t>();
   if (credited != bytes_gone) {
     const bool failed = !outcome.real["errors"].empty();
-    findings.push_back(
-        {std::string(credited > bytes_gone ? "credit: more than went" : "credit: less than went") +
-             (failed ? ", after a failure" : ", with no failure"),
-         "credited " + std::to_string(credited) + ", the files gone hold " +
-             std::to_string(bytes_gone)});
+    // A path whose directory is still there but that no longer leads to it: what is left cannot
+    // be measured through its spelling.
+    const bool cut_off = std::any_of(facts.begin(), facts.end(), [&](const PathFacts& path) {
+      if (!path.directory || resolve(path.text) == path.directory) return false;
+      if (!strictly_below(*path.directory, tree.string()) && *path.directory != tree.string()) {
+        return false;
+      }
+      return after.contains(relative_to(tree, *path.directory));
+    });
+    std::string kind = credited > bytes_gone ? "credit: more than went" : "credit: less than went";
+    kind += failed ? ", after a failure" : ", with no failure";
+    if (cut_off) kind += ", by a path whose spelling went";
+    findings.push_back({kind, "credited " + std::to_string(credited) + ", the files gone hold " +
+                                  std::to_string(bytes_gone)});
   }
 
   for (const auto& relative : gone) {
@@ -680,7 +705,7 @@ struct Tally {
 TEST(RandomTreeClean, WhatGoesIsAskedForCreditedAndPreviewed) {
   const std::uint64_t cases = environment_number("SORVIK_RANDOM_CASES", 600);
   const std::uint64_t first_seed = environment_number("SORVIK_RANDOM_SEED", 20261210);
-  const bool as_root = ::geteuid() == 0;
+  const bool as_nobody = can_become(kNobody);
   std::map<std::string, Tally> kinds;
   std::size_t failed = 0;
   std::size_t reported = 0;
@@ -693,7 +718,7 @@ TEST(RandomTreeClean, WhatGoesIsAskedForCreditedAndPreviewed) {
     make_random_tree(tree, dice);
     const Request request = random_request(tree, dice);
     std::optional<uid_t> user;
-    if (as_root && dice.chance(0.3)) {
+    if (dice.chance(0.3) && as_nobody) {
       restrict_for_nobody(scratch.path(), tree, dice);
       user = kNobody;
     }
