@@ -491,12 +491,13 @@ Outcome run_and_check(const fs::path& scratch, const fs::path& tree, const Reque
     if (was == outcome.before.end()) continue;
     const auto now = after.find(relative);
     if (now == after.end() || !now->second.same_identity(was->second)) {
-      const bool inside_target =
-          was->second.type == 'l' && strictly_below(*keep.own, *keep.directory);
-      findings.push_back({inside_target             ? "kept link inside its own target gone"
-                          : was->second.type == 'l' ? "kept link gone"
-                                                    : "kept directory gone",
-                          keep.text});
+      std::string kind = was->second.type == 'l' ? "kept link" : "kept directory";
+      if (was->second.type == 'l' && strictly_below(*keep.own, *keep.directory)) {
+        // In its target's own listing ("d/self -> .") or further down ("d/e/up -> ..").
+        const bool directly = keep.own->substr(0, keep.own->rfind('/')) == *keep.directory;
+        kind += directly ? " in its own target" : " deeper inside its own target";
+      }
+      findings.push_back({kind + " gone", keep.text});
     }
   }
 
