@@ -57,8 +57,13 @@ bool PreviewView::reaches_gone(const Path& path) const {
   for (int links = 0; !queue.empty(); queue.pop_front()) {
     const std::string& name = queue.front();
     if (name == ".") continue;
-    Path next = name != ".." ? (at == "/" ? at + name : at + '/' + name)
-                             : at.substr(0, std::max<std::size_t>(at.rfind('/'), 1));
+    Path next = at;
+    if (name == "..") {
+      next.resize(std::max<std::size_t>(at.rfind('/'), 1));
+    } else {
+      if (next != "/") next += '/';
+      next += name;
+    }
     const auto status = sys::stat_path(next, sys::FinalLink::NoFollow);
     if (!status) return true;
     const FileIdentity identity{status->st_dev, status->st_ino};
@@ -76,7 +81,7 @@ bool PreviewView::reaches_gone(const Path& path) const {
     push_components(queue, target);
     queue.emplace_front(".");  // popped by the loop in place of the link
     if (target.starts_with('/')) {
-      at = "/";
+      at.resize(1);  // "/"
       in = root_identity;
     }
   }
