@@ -22,7 +22,7 @@ namespace {
 namespace cleaner = sorvik_lib::cleaner;
 namespace progress = sorvik_lib::cleaner::progress;
 
-struct CleanOptions {
+struct TreeOptions {
   std::vector<std::string> paths;
   std::vector<std::string> keep;
   bool dry_run = false;
@@ -31,7 +31,7 @@ struct CleanOptions {
 
 // The request with every PATH and DIR absolute, or the exit status of what stood in the way.
 [[nodiscard]] std::expected<sorvik_lib::types::ElevatedCleanRequest, int> absolute_request(
-    const CleanOptions& options) {
+    const TreeOptions& options) {
   sorvik_lib::types::ElevatedCleanRequest request{options.paths, options.keep};
   const auto is_relative = [](const std::string& path) {
     return !path.empty() && !path.starts_with('/');
@@ -53,7 +53,7 @@ struct CleanOptions {
   return request;
 }
 
-int run_clean(const CleanOptions& options) {
+int run_clean(const TreeOptions& options) {
   auto request = absolute_request(options);
   if (!request) return request.error();
   // Installed before anything goes, so that Ctrl-C from here on leaves a report, not half a tree.
@@ -76,10 +76,10 @@ int run_clean(const CleanOptions& options) {
     }
     if (live) live->on_event(event);
   };
-  cleaner::CleanOptions clean_options;
+  cleaner::TreeOptions clean_options;
   clean_options.cancel = &signals->flag();
   if (live) {
-    clean_options.on_tree_progress = [&live](const cleaner::TreeProgress& event) {
+    clean_options.on_progress = [&live](const cleaner::TreeProgress& event) {
       live->on_tree_progress(event);
     };
   }
@@ -102,7 +102,7 @@ int run_clean(const CleanOptions& options) {
 }  // namespace
 
 void add_clean_command(CLI::App& app, CommandAction& action) {
-  auto options = std::make_shared<CleanOptions>();
+  auto options = std::make_shared<TreeOptions>();
   auto* clean = app.add_subcommand(
       "clean", "Delete PATHs now, with the helper's safety rules and your own rights");
   clean->footer(help_footer(

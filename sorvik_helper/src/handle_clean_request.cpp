@@ -9,7 +9,7 @@
 namespace sorvik_helper {
 
 using sorvik_lib::cleaner::Cleaner;
-using sorvik_lib::cleaner::CleanOptions;
+using sorvik_lib::cleaner::TreeOptions;
 using sorvik_lib::cleaner::CleanOutcome;
 using sorvik_lib::cleaner::CleanProgress;
 using sorvik_lib::cleaner::DryRun;
@@ -20,7 +20,7 @@ using sorvik_lib::types::ElevatedCleanRequest;
 
 CleanResult handle_clean_request(ElevatedCleanRequest request, const std::atomic<bool>* cancel) {
   // The application learns only the final result, so progress goes nowhere.
-  CleanOptions options;
+  TreeOptions options;
   options.cancel = cancel;
   return screen_and_clean(
              std::move(request), DryRun::No, [](CleanProgress) {}, std::move(options))
@@ -28,13 +28,13 @@ CleanResult handle_clean_request(ElevatedCleanRequest request, const std::atomic
 }
 
 CleanOutcome screen_and_clean(ElevatedCleanRequest request, DryRun dry_run,
-                              const ProgressCallback& on_progress, CleanOptions options) {
+                              const ProgressCallback& on_progress, TreeOptions options) {
   const PathSet kept_roots(std::make_move_iterator(request.preserveRootPaths.begin()),
                            std::make_move_iterator(request.preserveRootPaths.end()));
   request.preserveRootPaths.clear();
   ScreenedPaths screened =
       screen_paths(std::move(request.paths), platform_forbidden_paths(), kept_roots);
-  options.forbidden_directories = &screened.forbidden;
+  options.forbidden = &screened.forbidden;
   auto outcome = Cleaner::run(screened.accepted, dry_run, on_progress, options);
   auto& errors = outcome.result.errors;
   errors.insert(errors.end(), std::make_move_iterator(screened.rejected.begin()),

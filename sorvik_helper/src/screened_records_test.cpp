@@ -15,7 +15,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using sorvik_lib::cleaner::Cleaner;
-using sorvik_lib::cleaner::CleanOptions;
+using sorvik_lib::cleaner::TreeOptions;
 using sorvik_lib::cleaner::DryRun;
 using sorvik_lib::cleaner::FileIdentity;
 using sorvik_lib::types::CleanResult;
@@ -35,8 +35,8 @@ void swap_for_link(const std::string& path, const std::string& target) {
 }
 
 CleanResult clean(const ScreenedPaths& screened) {
-  CleanOptions options;
-  options.forbidden_directories = &screened.forbidden;
+  TreeOptions options;
+  options.forbidden = &screened.forbidden;
   return Cleaner::run(screened.accepted, DryRun::No, {}, options).result;
 }
 

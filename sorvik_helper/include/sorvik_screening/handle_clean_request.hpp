@@ -24,6 +24,6 @@ namespace sorvik_helper {
 [[nodiscard]] sorvik_lib::cleaner::CleanOutcome screen_and_clean(
     sorvik_lib::types::ElevatedCleanRequest request, sorvik_lib::cleaner::DryRun dry_run,
     const sorvik_lib::cleaner::ProgressCallback& on_progress,
-    sorvik_lib::cleaner::CleanOptions options);
+    sorvik_lib::cleaner::TreeOptions options);
 
 }  // namespace sorvik_helper

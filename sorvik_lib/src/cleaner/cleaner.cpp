@@ -30,7 +30,7 @@ Path join(const Path& root, const std::string& name) {
 
 class CleanRun {
  public:
-  CleanRun(DryRun dry_run, const ProgressCallback& on_progress, const CleanOptions& options)
+  CleanRun(DryRun dry_run, const ProgressCallback& on_progress, const TreeOptions& options)
       : dry_run_(dry_run), on_progress_(on_progress), options_(options) {}
 
   void clean(std::span<const PathRecord> records) {
@@ -65,16 +65,12 @@ class CleanRun {
       }
       return;
     }
-    TreeOptions options;
+    TreeOptions options = options_;
     options.expected = record.expected();
-    options.forbidden = options_.forbidden_directories;
-    options.cancel = options_.cancel;
-    options.on_progress = options_.on_tree_progress;
-    options.progress_interval = options_.tree_progress_interval;
     options.linked_files = &linked_files_;
     const TopUse use = record.kept ? TopUse::Empty : TopUse::Remove;
     PreviewView* preview = dry_run_ == DryRun::Yes ? &preview_ : nullptr;
-    auto reached = reach_path(path, use, options, preview, &parents_);
+    auto reached = reach_path(path, use, options, preview, parents_);
     // Gone by its turn, taken by an earlier path or by someone else: neither freed nor failed.
     if (reached && !*reached) return;
     emit(progress::PathStarted{types::to_utf8_lossy(path), index});
@@ -116,7 +112,7 @@ class CleanRun {
 
   const DryRun dry_run_;
   const ProgressCallback& on_progress_;
-  const CleanOptions& options_;
+  const TreeOptions& options_;
   CleanResult result_;
   std::uint64_t bytes_allocated_ = 0;
   bool cancelled_ = false;
@@ -131,11 +127,11 @@ CleanResult Cleaner::clean(std::span<const Path> paths, DryRun dry_run,
                            const PathSet& preserve_root_paths,
                            const ProgressCallback& on_progress) {
   const std::vector<PathRecord> records = record_paths(paths, preserve_root_paths);
-  return run(records, dry_run, on_progress, CleanOptions{}).result;
+  return run(records, dry_run, on_progress, TreeOptions{}).result;
 }
 
 CleanOutcome Cleaner::run(std::span<const PathRecord> records, DryRun dry_run,
-                          const ProgressCallback& on_progress, const CleanOptions& options) {
+                          const ProgressCallback& on_progress, const TreeOptions& options) {
   CleanRun run(dry_run, on_progress, options);
   run.clean(records);
   return run.take_outcome();

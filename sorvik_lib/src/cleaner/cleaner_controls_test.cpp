@@ -26,7 +26,7 @@ struct ControlledRun {
   Events events;
 };
 
-ControlledRun run(const std::vector<Path>& paths, const CleanOptions& options,
+ControlledRun run(const std::vector<Path>& paths, const TreeOptions& options,
                   const PathSet& keep = {}, bool dry_run = false) {
   ControlledRun ran;
   const ProgressCallback on_progress = [&](CleanProgress event) {
@@ -64,8 +64,8 @@ TEST(CleanerForbidden, APathHoldingOneAnywhereIsRefusedWholeBeforeAnythingGoes) 
   make_file(dir / "tree/z-file", 10);
   make_file(dir / "plain", 3);
   const IdentitySet forbidden = {identity_of_path(dir / "tree/b/c/system")};
-  CleanOptions controls;
-  controls.forbidden_directories = &forbidden;
+  TreeOptions controls;
+  controls.forbidden = &forbidden;
   const std::string refusal = "Path is forbidden: " + dir / "tree";
   for (const bool dry_run : {false, true}) {
     for (const PathSet& keep : {PathSet{}, PathSet{dir / "tree"}}) {
@@ -93,11 +93,11 @@ TEST(CleanerForbidden, OneMovedInAfterTheMeasureStopsTheRemovalAtIt) {
   make_dir(dir / "system");
   make_file(dir / "system/marker", 5);
   const IdentitySet forbidden = {identity_of_path(dir / "system")};
-  CleanOptions controls;
-  controls.forbidden_directories = &forbidden;
-  controls.tree_progress_interval = std::chrono::milliseconds(0);
+  TreeOptions controls;
+  controls.forbidden = &forbidden;
+  controls.progress_interval = std::chrono::milliseconds(0);
   bool moved = false;
-  controls.on_tree_progress = [&](const TreeProgress& progress) {
+  controls.on_progress = [&](const TreeProgress& progress) {
     if (progress.stage == TreeStage::Removing && !std::exchange(moved, true)) {
       std::filesystem::rename(dir / "system", dir / "tree/moved-in");
     }
@@ -115,7 +115,7 @@ TEST(CleanerCancel, AFlagSetBeforehandCancelsEveryPathUntouched) {
   make_file(dir / "a", 1);
   make_file(dir / "b", 2);
   const std::atomic<bool> cancel{true};
-  CleanOptions controls;
+  TreeOptions controls;
   controls.cancel = &cancel;
   const auto ran = run({dir / "a", dir / "missing", dir / "b"}, controls);
   EXPECT_TRUE(ran.outcome.cancelled);
@@ -137,10 +137,10 @@ TEST(CleanerCancel, StopsPartWayAndCreditsOnlyWhatWent) {
     make_files(dir / "big", 3000, 7);
     make_file(dir / "after", 1);
     std::atomic<bool> cancel{false};
-    CleanOptions controls;
+    TreeOptions controls;
     controls.cancel = &cancel;
-    controls.tree_progress_interval = std::chrono::milliseconds(0);
-    controls.on_tree_progress = [&](const TreeProgress& progress) {
+    controls.progress_interval = std::chrono::milliseconds(0);
+    controls.on_progress = [&](const TreeProgress& progress) {
       if (progress.stage == TreeStage::Removing && progress.entries >= 512) cancel = true;
     };
     const PathSet keep = kept ? PathSet{dir / "big"} : PathSet{};
@@ -161,9 +161,9 @@ TEST(CleanerTreeProgress, TellsTheMeasureAndThenTheRemovalOfThePathAtHand) {
   TempDir dir;
   for (const char* sub : {"tree/a", "tree/b", "tree/c", "tree/d"}) make_files(dir / sub, 250, 5);
   std::vector<TreeProgress> told;
-  CleanOptions controls;
-  controls.tree_progress_interval = std::chrono::milliseconds(0);
-  controls.on_tree_progress = [&](const TreeProgress& progress) { told.push_back(progress); };
+  TreeOptions controls;
+  controls.progress_interval = std::chrono::milliseconds(0);
+  controls.on_progress = [&](const TreeProgress& progress) { told.push_back(progress); };
   const auto ran = run({dir / "tree"}, controls);
   EXPECT_EQ(ran.outcome.result.bytesFreed, 5000u);
   ASSERT_FALSE(told.empty());

@@ -28,7 +28,7 @@ namespace {
 // The directory holding the top: what a dry run records a removed name under.
 FileIdentity parent_identity(const TopEntry& top) {
   struct stat status {};
-  const int fd = top.parent_fd();
+  const int fd = top.parent;
   if ((fd == AT_FDCWD ? ::stat(".", &status) : ::fstat(fd, &status)) != 0) return {};
   return {status.st_dev, status.st_ino};
 }
@@ -39,7 +39,7 @@ void remove_entry_itself(const TopEntry& top, const WalkControls& walk, PreviewV
   if (S_ISREG(top.entry.st_mode)) count_regular_file(top.entry, walk, outcome.measured);
   if (preview != nullptr) {
     preview->record_removed_entry(parent_identity(top), top.name);
-  } else if (::unlinkat(top.parent_fd(), top.name.c_str(), 0) != 0) {
+  } else if (::unlinkat(top.parent, top.name.c_str(), 0) != 0) {
     if (errno == ENOENT) {
       outcome.absent = true;  // someone else removed it meanwhile: neither freed nor failed
     } else {
@@ -76,7 +76,8 @@ void credit_what_went(const TopEntry& top, sys::UniqueFd directory, const WalkCo
 }
 
 TreeOutcome clean_path(const Path& path, TopUse use, const TreeOptions& options) {
-  auto reached = reach_path(path, use, options, nullptr);
+  ParentCache parent;
+  auto reached = reach_path(path, use, options, nullptr, parent);
   TreeOutcome outcome;
   if (!reached) {
     outcome.error = reached.error();
@@ -93,7 +94,7 @@ TreeOutcome clean_path(const Path& path, TopUse use, const TreeOptions& options)
 std::expected<std::optional<TopEntry>, CleanError> reach_path(const Path& path, TopUse use,
                                                               const TreeOptions& options,
                                                               const PreviewView* preview,
-                                                              ParentCache* parents) {
+                                                              ParentCache& parents) {
   if (preview != nullptr && preview->reaches_gone(path)) return std::nullopt;
   return reach_top(path, use, options, parents);
 }
@@ -156,7 +157,7 @@ TreeOutcome clean_reached(const Path& path, TopEntry top, TopUse use, const Tree
     return outcome;
   }
   if (!directory.valid()) directory = reopen_directory(top);
-  if (!directory.valid() || (use == TopUse::Remove && !rewind_listing(directory.get()))) {
+  if (!directory.valid() || !rewind_listing(directory.get())) {
     outcome.error = CleanError::not_begun(SystemError(ESTALE));
     return outcome;
   }
@@ -164,7 +165,7 @@ TreeOutcome clean_reached(const Path& path, TopEntry top, TopUse use, const Tree
   bool whole = false;
   if (use == TopUse::Remove) {
     sys::UniqueFd handed_back;
-    auto removed = remove_directory_at(top.parent_fd(), top.name.c_str(), std::move(directory),
+    auto removed = remove_directory_at(top.parent, top.name.c_str(), std::move(directory),
                                        status, walk, &handed_back);
     directory = std::move(handed_back);
     whole = removed.has_value();

@@ -15,7 +15,7 @@ namespace sorvik_lib::cleaner {
 // earlier path takes.
 [[nodiscard]] std::expected<std::optional<TopEntry>, CleanError> reach_path(
     const types::Path& path, TopUse use, const TreeOptions& options, const PreviewView* preview,
-    ParentCache* parents = nullptr);
+    ParentCache& parents);
 
 // Measures the reached top and removes or empties it; in a dry run, only records in `preview`
 // what the run would take. A directory holding a forbidden one, or (to be removed) another

@@ -46,7 +46,7 @@ bool is_forbidden(const FileIdentity& identity, const TreeOptions& options) {
 // The directory the top leads to, opened through the parent's handle and checked.
 Reached open_directory_of(TopEntry top, const TreeOptions& options) {
   const bool link = S_ISLNK(top.entry.st_mode);
-  auto directory = sys::open_directory_at(top.parent_fd(), top.name.c_str(),
+  auto directory = sys::open_directory_at(top.parent, top.name.c_str(),
                                           link ? sys::FinalLink::Follow : sys::FinalLink::NoFollow);
   if (!directory) {
     const int number = directory.error().number();
@@ -75,7 +75,7 @@ Reached open_directory_of(TopEntry top, const TreeOptions& options) {
 // System calls, for a file: the parent's open and its close (none when it is shared with the path
 // before), and the entry's fstatat, the check of what was screened. For a directory, two more: its
 // open through the parent and its status, the check of what the walks will go through.
-Reached reach_top(const Path& path, TopUse use, const TreeOptions& options, ParentCache* parents) {
+Reached reach_top(const Path& path, TopUse use, const TreeOptions& options, ParentCache& parents) {
   // A trailing separator would make the system resolve a final link, so it is dropped.
   const Path entry = entry_path(path);
   if (sys::names_nothing(entry)) return std::nullopt;
@@ -85,16 +85,15 @@ Reached reach_top(const Path& path, TopUse use, const TreeOptions& options, Pare
     top.name = entry;
   } else {
     Path parent_text = separator == 0 ? Path("/") : entry.substr(0, separator);
-    if (parents == nullptr || !parents->fd.valid() || parents->text != parent_text) {
+    if (!parents.fd.valid() || parents.text != parent_text) {
       auto parent = sys::open_directory(parent_text);
       if (!parent) return nothing_or_failure(parent.error());
-      top.parent = std::move(*parent);
-      if (parents != nullptr) *parents = {std::move(parent_text), std::move(top.parent)};
+      parents = {std::move(parent_text), std::move(*parent)};
     }
-    if (parents != nullptr) top.shared_parent = parents->fd.get();
+    top.parent = parents.fd.get();
     top.name = entry.substr(separator + 1);
   }
-  if (::fstatat(top.parent_fd(), top.name.c_str(), &top.entry, AT_SYMLINK_NOFOLLOW) != 0) {
+  if (::fstatat(top.parent, top.name.c_str(), &top.entry, AT_SYMLINK_NOFOLLOW) != 0) {
     return nothing_or_failure(SystemError::from_errno());
   }
   const FileIdentity entry_identity{top.entry.st_dev, top.entry.st_ino};
@@ -112,7 +111,7 @@ Reached reach_top(const Path& path, TopUse use, const TreeOptions& options, Pare
   // A screened link that has come to lead nowhere by its turn is nothing to clean, as one that led
   // nowhere when it was screened.
   struct stat led_to {};
-  if (link && options.expected && ::fstatat(top.parent_fd(), top.name.c_str(), &led_to, 0) != 0) {
+  if (link && options.expected && ::fstatat(top.parent, top.name.c_str(), &led_to, 0) != 0) {
     return std::nullopt;
   }
   return top;
@@ -120,7 +119,7 @@ Reached reach_top(const Path& path, TopUse use, const TreeOptions& options, Pare
 
 sys::UniqueFd reopen_directory(const TopEntry& top) {
   auto directory = sys::open_directory_at(
-      top.parent_fd(), top.name.c_str(),
+      top.parent, top.name.c_str(),
       S_ISLNK(top.entry.st_mode) ? sys::FinalLink::Follow : sys::FinalLink::NoFollow);
   const auto status =
       directory ? sys::status_of(directory->get()) : std::unexpected(directory.error());

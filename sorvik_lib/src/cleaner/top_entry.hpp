@@ -22,17 +22,12 @@ namespace sorvik_lib::cleaner {
 enum class TopUse { Remove, Empty };
 
 struct TopEntry {
-  sys::UniqueFd parent;    // none for "/", for a bare relative name, and when shared
-  int shared_parent = -1;  // the handle of a ParentCache, when the parent is that one
+  int parent = AT_FDCWD;  // the directory holding it, a ParentCache's handle (none for "/")
   std::string name;
   struct stat entry {};  // the entry itself, a final link as the link
   // The directory to walk, when there is one: the entry, or for an emptying what a link leads to.
   sys::UniqueFd directory;
   sys::FileStatus directory_status;
-
-  [[nodiscard]] int parent_fd() const {
-    return shared_parent >= 0 ? shared_parent : parent.valid() ? parent.get() : AT_FDCWD;
-  }
 };
 
 // The directory holding the last path's top, opened by its text, for the next path in the same
@@ -53,9 +48,8 @@ struct ParentCache {
 // with Kind::Changed when the entry, or the directory opened for it, is not what `options.expected`
 // holds; with Kind::Forbidden when that directory is a forbidden one or "/"; with Kind::NotBegun
 // and the system's reason otherwise (an emptying of what is no directory: ENOTDIR).
-// With `parents`, the handle of the directory holding the top is taken from it, or kept in it.
+// The handle of the directory holding the top is taken from `parents`, or opened and kept there.
 [[nodiscard]] std::expected<std::optional<TopEntry>, CleanError> reach_top(
-    const types::Path& path, TopUse use, const TreeOptions& options,
-    ParentCache* parents = nullptr);
+    const types::Path& path, TopUse use, const TreeOptions& options, ParentCache& parents);
 
 }  // namespace sorvik_lib::cleaner

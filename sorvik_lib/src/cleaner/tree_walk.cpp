@@ -574,25 +574,18 @@ void empty_directory(int directory_fd, const sys::FileStatus& status, const Walk
   }
 }
 
-std::expected<FileIdentity, SystemError> identity_of(int fd) {
-  struct stat status {};
-  if (::fstat(fd, &status) != 0) return std::unexpected(SystemError::from_errno());
-  return FileIdentity{status.st_dev, status.st_ino};
-}
-
 std::expected<UniqueFd, SystemError> reopen_parent(int child_fd,
                                                    const DirectoryIdentity& expected) {
   auto parent = sys::open_directory_at(child_fd, "..");
   if (!parent) return parent;
-  auto identity = identity_of(parent->get());
-  if (!identity) return std::unexpected(identity.error());
-  if (*identity != expected) return std::unexpected(SystemError(ESTALE));
+  const auto status = sys::status_of(parent->get());
+  if (!status) return std::unexpected(status.error());
+  if (DirectoryIdentity{status->device, status->inode} != expected) {
+    return std::unexpected(SystemError(ESTALE));
+  }
   return parent;
 }
 
-std::expected<void, SystemError> rewind_listing(int fd) {
-  if (::lseek(fd, 0, SEEK_SET) < 0) return std::unexpected(SystemError::from_errno());
-  return {};
-}
+bool rewind_listing(int fd) { return ::lseek(fd, 0, SEEK_SET) == 0; }
 
 }  // namespace sorvik_lib::cleaner

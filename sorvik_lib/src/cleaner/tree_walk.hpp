@@ -69,10 +69,7 @@ void empty_directory(int directory_fd, const sys::FileStatus& status, const Walk
 [[nodiscard]] std::expected<sys::UniqueFd, sys::SystemError> reopen_parent(
     int child_fd, const DirectoryIdentity& expected);
 
-// The identity of the open file `fd`.
-[[nodiscard]] std::expected<FileIdentity, sys::SystemError> identity_of(int fd);
-
 // Sets the listing position of the directory `fd` back to its first entry.
-[[nodiscard]] std::expected<void, sys::SystemError> rewind_listing(int fd);
+[[nodiscard]] bool rewind_listing(int fd);
 
 }  // namespace sorvik_lib::cleaner

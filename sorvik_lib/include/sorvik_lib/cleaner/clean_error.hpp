@@ -37,18 +37,11 @@ class CleanError {
   // (os error 13)"), "Path changed while it was being cleaned: {path}", "Path is forbidden:
   // {path}" or "Cancelled".
   [[nodiscard]] std::string message(const types::Path& path) const {
-    switch (kind_) {
-      case Kind::NotBegun:
-      case Kind::PartWay:
-        return sys::SystemError(number_).message();
-      case Kind::Changed:
-        return "Path changed while it was being cleaned: " + path;
-      case Kind::Forbidden:
-        return "Path is forbidden: " + path;
-      case Kind::Cancelled:
-        break;
+    if (kind_ == Kind::NotBegun || kind_ == Kind::PartWay) {
+      return sys::SystemError(number_).message();
     }
-    return "Cancelled";
+    if (kind_ == Kind::Changed) return "Path changed while it was being cleaned: " + path;
+    return kind_ == Kind::Forbidden ? "Path is forbidden: " + path : "Cancelled";
   }
 
  private:

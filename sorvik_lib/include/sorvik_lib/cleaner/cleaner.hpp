@@ -3,8 +3,6 @@
 // says was found there, and only while the path still names that.
 #pragma once
 
-#include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <span>
 
@@ -12,27 +10,13 @@
 #include "sorvik_lib/cleaner/file_identity.hpp"
 #include "sorvik_lib/cleaner/path_record.hpp"
 #include "sorvik_lib/cleaner/path_set.hpp"
+#include "sorvik_lib/cleaner/tree_operations.hpp"
 #include "sorvik_lib/types/records.hpp"
 
 namespace sorvik_lib::cleaner {
 
 // Whether a clean deletes, or only measures and lists what the real run would delete.
 enum class DryRun : bool { No, Yes };
-
-// What a caller may add to a clean.
-struct CleanOptions {
-  // Directories no walk may enter. The measure (it runs before anything of a path goes) refuses
-  // the whole path with "Path is forbidden: {path}" when it meets one anywhere below the top;
-  // removing and emptying check every directory again before entering it.
-  const IdentitySet* forbidden_directories = nullptr;
-  // Told how far the walk inside the path at hand has come, at most once per interval.
-  TreeProgressCallback on_tree_progress;
-  std::chrono::milliseconds tree_progress_interval = kTreeProgressInterval;
-  // Once set (from any thread, or a signal handler), the cleaner stops at the next entry: the
-  // path at hand and every path after it fail with "Cancelled", and what went of the path at hand
-  // is credited.
-  const std::atomic<bool>* cancel = nullptr;
-};
 
 // A clean's result with what the written result has no room for.
 struct CleanOutcome {
@@ -59,9 +43,12 @@ class Cleaner {
   // something an earlier one removes, or through an entry of a kept root an earlier one empties,
   // is skipped as the real run would find it gone; an ancestor of an earlier path counts only
   // what is left of it; and a kept root that is no directory fails with ENOTDIR in both.
+  // `options` holds for every path (what each must still be, and the hard-link ledger, are the
+  // cleaner's own); its cancel flag, once set, stops the clean at the next entry: the path at hand
+  // and every path after it fail with "Cancelled", and what went of the path at hand is credited.
   [[nodiscard]] static CleanOutcome run(std::span<const PathRecord> records, DryRun dry_run,
                                         const ProgressCallback& on_progress,
-                                        const CleanOptions& options);
+                                        const TreeOptions& options);
 };
 
 }  // namespace sorvik_lib::cleaner
