@@ -77,7 +77,7 @@ void credit_what_went(const TopEntry& top, sys::UniqueFd directory, const WalkCo
 
 TreeOutcome clean_path(const Path& path, TopUse use, const TreeOptions& options) {
   ParentCache parent;
-  auto reached = reach_path(path, use, options, nullptr, parent);
+  auto reached = reach_top(path, use, options, parent);
   TreeOutcome outcome;
   if (!reached) {
     outcome.error = reached.error();
@@ -90,14 +90,6 @@ TreeOutcome clean_path(const Path& path, TopUse use, const TreeOptions& options)
 }
 
 }  // namespace
-
-std::expected<std::optional<TopEntry>, CleanError> reach_path(const Path& path, TopUse use,
-                                                              const TreeOptions& options,
-                                                              const PreviewView* preview,
-                                                              ParentCache& parents) {
-  if (preview != nullptr && preview->reaches_gone(path)) return std::nullopt;
-  return reach_top(path, use, options, parents);
-}
 
 TreeOutcome clean_reached(const Path& path, TopEntry top, TopUse use, const TreeOptions& options,
                           PreviewView* preview) {

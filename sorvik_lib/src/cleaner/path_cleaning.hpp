@@ -2,20 +2,11 @@
 // share, so that a dry run makes the real run's decisions.
 #pragma once
 
-#include <expected>
-#include <optional>
-
 #include "preview_view.hpp"
 #include "sorvik_lib/cleaner/tree_operations.hpp"
 #include "top_entry.hpp"
 
 namespace sorvik_lib::cleaner {
-
-// reach_top, and in a dry run (`preview` set) nothing when the path leads through something an
-// earlier path takes.
-[[nodiscard]] std::expected<std::optional<TopEntry>, CleanError> reach_path(
-    const types::Path& path, TopUse use, const TreeOptions& options, const PreviewView* preview,
-    ParentCache& parents);
 
 // Measures the reached top and removes or empties it; in a dry run, only records in `preview`
 // what the run would take. A directory holding a forbidden one, or (to be removed) another

@@ -99,8 +99,10 @@ struct Frame {
   int listing = 1;                   // how many times the directory has been listed
 };
 
+// A removal's failure comes once it has begun; a measure's, before anything goes.
+template <bool kRemoves = true>
 [[nodiscard]] std::unexpected<CleanError> failed(const SystemError& error) {
-  return std::unexpected(CleanError::part_way(error));
+  return std::unexpected(kRemoves ? CleanError::part_way(error) : CleanError::not_begun(error));
 }
 
 // Listing a directory that someone else deleted meanwhile fails with ENOENT: it holds nothing.
@@ -156,7 +158,7 @@ class TreeWalk {
       return {};
     }
     auto stream = DirectoryStream::open(std::move(start));
-    if (!stream) return failed(stream.error());
+    if (!stream) return failed<Visitor::kRemoves>(stream.error());
     push(name, std::move(*stream), status);
     while (!frames_.empty()) {
       auto stepped = step();
@@ -177,7 +179,7 @@ class TreeWalk {
     }
     const bool in_start = frames_.size() == 1;
     auto entry = next_entry(frames_.back());
-    if (!entry) return failed(entry.error());
+    if (!entry) return failed<Visitor::kRemoves>(entry.error());
     if (!*entry) return leave();
     const DirectoryEntry found = **entry;
     const DirectoryIdentity& here = frames_.back().identity;
@@ -193,7 +195,7 @@ class TreeWalk {
     if (controls_.cancelled()) return std::unexpected(CleanError::cancelled());
     const int dir_fd = frames_.back().stream.fd();
     auto next = visitor_.on_entry(dir_fd, found);
-    if (!next) return failed(next.error());
+    if (!next) return failed<Visitor::kRemoves>(next.error());
     if (*next == Step::Descend) return descend(dir_fd, found.name);
     return {};
   }
@@ -265,29 +267,29 @@ class TreeWalk {
   // budget, or the process, has none to spare.
   [[nodiscard]] std::expected<void, CleanError> descend(int dir_fd, const char* name) {
     while (frames_.size() - first_open_ >= kMaxOpenDirectories) {
-      if (auto evicted = evict_shallowest(); !evicted) return failed(evicted.error());
+      if (auto evicted = evict_shallowest(); !evicted) return failed<Visitor::kRemoves>(evicted.error());
     }
     auto directory = sys::open_directory_at(dir_fd, name);
     while (!directory && is_descriptor_shortage(directory.error().number()) &&
            first_open_ + 1 < frames_.size()) {
-      if (auto evicted = evict_shallowest(); !evicted) return failed(evicted.error());
+      if (auto evicted = evict_shallowest(); !evicted) return failed<Visitor::kRemoves>(evicted.error());
       directory = sys::open_directory_at(dir_fd, name);
     }
     if (!directory) {
       if (auto handled = visitor_.on_open_failed(dir_fd, name, directory.error()); !handled) {
-        return failed(handled.error());
+        return failed<Visitor::kRemoves>(handled.error());
       }
       return {};
     }
     // One status call per directory, on the handle just opened, says both which directory it is
     // and whether it is another filesystem's root.
     const auto status = sys::status_of(directory->get());
-    if (!status) return failed(status.error());
+    if (!status) return failed<Visitor::kRemoves>(status.error());
     auto admitted = admit(*status);
     if (!admitted) return std::unexpected(admitted.error());
     if (!*admitted) return {};
     auto stream = DirectoryStream::open(std::move(*directory));
-    if (!stream) return failed(stream.error());
+    if (!stream) return failed<Visitor::kRemoves>(stream.error());
     push(name, std::move(*stream), *status);
     return {};
   }
@@ -297,7 +299,7 @@ class TreeWalk {
     if (frames_.size() >= 2 && frames_.size() - 2 < first_open_) {
       const std::size_t parent = frames_.size() - 2;
       auto reopened = reopen_parent(frames_[parent + 1].stream.fd(), frames_[parent].identity);
-      if (!reopened) return failed(reopened.error());
+      if (!reopened) return failed<Visitor::kRemoves>(reopened.error());
       frames_[parent].stream = DirectoryStream::handle_only(std::move(*reopened));
       first_open_ = parent;
     }
@@ -325,7 +327,7 @@ class TreeWalk {
       if (frames_.size() > depth) frames_.back().listing = left->listing + 1;
       return again;
     }
-    return failed(gone.error());
+    return failed<Visitor::kRemoves>(gone.error());
   }
 
   // Closes the handle of the shallowest open frame, never the one the walk is working in.
@@ -511,7 +513,7 @@ TreeMeasure measure_directory(UniqueFd directory, const sys::FileStatus& status,
                     .run("", std::move(directory), status, handed_back);
   TreeMeasure measure = visitor.take_measure();
   // A walk cut short by a read error (a parent that cannot be verified) still counted what it saw.
-  if (!walked && walked.error().kind() != CleanError::Kind::PartWay) measure.stop = walked.error();
+  if (!walked && walked.error().kind() != CleanError::Kind::NotBegun) measure.stop = walked.error();
   return measure;
 }
 
