@@ -9,12 +9,12 @@
 namespace sorvik_helper {
 
 using sorvik_lib::cleaner::Cleaner;
-using sorvik_lib::cleaner::TreeOptions;
 using sorvik_lib::cleaner::CleanOutcome;
 using sorvik_lib::cleaner::CleanProgress;
 using sorvik_lib::cleaner::DryRun;
 using sorvik_lib::cleaner::PathSet;
 using sorvik_lib::cleaner::ProgressCallback;
+using sorvik_lib::cleaner::TreeOptions;
 using sorvik_lib::types::CleanResult;
 using sorvik_lib::types::ElevatedCleanRequest;
 

@@ -15,9 +15,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using sorvik_lib::cleaner::Cleaner;
-using sorvik_lib::cleaner::TreeOptions;
 using sorvik_lib::cleaner::DryRun;
 using sorvik_lib::cleaner::FileIdentity;
+using sorvik_lib::cleaner::TreeOptions;
 using sorvik_lib::types::CleanResult;
 using sorvik_lib::types::ErrorEntry;
 using testing_support::ScratchDir;

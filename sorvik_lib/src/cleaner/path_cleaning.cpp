@@ -157,8 +157,8 @@ TreeOutcome clean_reached(const Path& path, TopEntry top, TopUse use, const Tree
   bool whole = false;
   if (use == TopUse::Remove) {
     sys::UniqueFd handed_back;
-    auto removed = remove_directory_at(top.parent, top.name.c_str(), std::move(directory),
-                                       status, walk, &handed_back);
+    auto removed = remove_directory_at(top.parent, top.name.c_str(), std::move(directory), status,
+                                       walk, &handed_back);
     directory = std::move(handed_back);
     whole = removed.has_value();
     if (!removed) outcome.error = removed.error();

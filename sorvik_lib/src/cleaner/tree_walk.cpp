@@ -267,12 +267,14 @@ class TreeWalk {
   // budget, or the process, has none to spare.
   [[nodiscard]] std::expected<void, CleanError> descend(int dir_fd, const char* name) {
     while (frames_.size() - first_open_ >= kMaxOpenDirectories) {
-      if (auto evicted = evict_shallowest(); !evicted) return failed<Visitor::kRemoves>(evicted.error());
+      if (auto evicted = evict_shallowest(); !evicted)
+        return failed<Visitor::kRemoves>(evicted.error());
     }
     auto directory = sys::open_directory_at(dir_fd, name);
     while (!directory && is_descriptor_shortage(directory.error().number()) &&
            first_open_ + 1 < frames_.size()) {
-      if (auto evicted = evict_shallowest(); !evicted) return failed<Visitor::kRemoves>(evicted.error());
+      if (auto evicted = evict_shallowest(); !evicted)
+        return failed<Visitor::kRemoves>(evicted.error());
       directory = sys::open_directory_at(dir_fd, name);
     }
     if (!directory) {
@@ -420,7 +422,7 @@ class MeasureVisitor {
 
   const WalkControls& controls_;
   TreeMeasure measure_;
-  EntryLeftWhole at_hand_;  // the entry of the start being walked, the figures before it
+  EntryLeftWhole at_hand_;     // the entry of the start being walked, the figures before it
   std::optional<bool> holds_;  // a mount (true) or the kept link below the entry at hand
 };
 
@@ -542,8 +544,8 @@ void empty_directory(int directory_fd, const sys::FileStatus& status, const Walk
     // Each pass lists, and removes, through a handle of its own, as a removal's relisting does, so
     // that no listing carries on from one the deletions of an earlier pass disturbed.
     auto handle = sys::open_directory_at(directory_fd, ".");
-    auto stream = handle ? DirectoryStream::open(std::move(*handle))
-                         : std::unexpected(handle.error());
+    auto stream =
+        handle ? DirectoryStream::open(std::move(*handle)) : std::unexpected(handle.error());
     for (bool listed_any = false;; listed_any = true) {
       auto entry = stream ? stream->next() : std::unexpected(stream.error());
       // Deleted by someone else meanwhile: it holds nothing more. (Where a listing does not say
