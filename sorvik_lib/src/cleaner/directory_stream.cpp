@@ -94,12 +94,6 @@ void DirectoryStream::close() {
   short_read_ = false;
 }
 
-UniqueFd DirectoryStream::release() {
-  UniqueFd released = std::move(fd_);
-  close();
-  return released;
-}
-
 #else
 
 std::expected<DirectoryStream, SystemError> DirectoryStream::open(UniqueFd directory) {
@@ -139,14 +133,6 @@ std::expected<std::optional<DirectoryEntry>, SystemError> DirectoryStream::next(
 void DirectoryStream::close() {
   dir_.reset();
   bare_.reset();
-}
-
-UniqueFd DirectoryStream::release() {
-  UniqueFd released = bare_.valid() ? std::move(bare_)
-                      : dir_        ? UniqueFd(::fcntl(::dirfd(dir_.get()), F_DUPFD_CLOEXEC, 0))
-                                    : UniqueFd();
-  close();
-  return released;
 }
 
 #endif

@@ -51,10 +51,6 @@ class DirectoryStream {
   // Closes the handle; the stream is empty afterwards.
   void close();
 
-  // Gives the handle up instead of closing it; the stream is empty afterwards. (Where readdir owns
-  // the handle, it hands back a duplicate.)
-  [[nodiscard]] sys::UniqueFd release();
-
  private:
 #if SORVIK_HAS_GETDENTS64
   sys::UniqueFd fd_;

@@ -51,19 +51,12 @@ void remove_entry_itself(const TopEntry& top, const WalkControls& walk, PreviewV
   outcome.allocated_freed = outcome.measured.allocated;
 }
 
-// After a failure part-way: the measure before, less what is left below the top's own handle (or
-// the same directory opened again under its parent), whatever the path's text leads to by now.
-// Uncancellable, and without whatever forbidden directory was moved in meanwhile, which the first
-// measure never counted. Should the directory be out of reach, nothing is credited.
-void credit_what_went(const TopEntry& top, sys::UniqueFd directory, const WalkControls& walk,
-                      TreeOutcome& outcome) {
-  if (outcome.measured.bytes == 0 && outcome.measured.allocated == 0) return;
-  // A fresh handle of the same directory: a listing through one deleted through may miss entries.
-  if (directory.valid()) {
-    auto fresh = sys::open_directory_at(directory.get(), ".");
-    directory = fresh ? std::move(*fresh) : sys::UniqueFd();
-  }
-  if (!directory.valid()) directory = reopen_directory(top);
+// After a failure part-way: the measure before, less what is left of the directory the path led
+// to, opened again under the parent's handle and only if it is still that one, whatever the path's
+// text leads to by now. Uncancellable, and without whatever forbidden directory was moved in
+// meanwhile, which the first measure never counted. Out of reach, nothing is credited.
+void credit_what_went(const TopEntry& top, const WalkControls& walk, TreeOutcome& outcome) {
+  sys::UniqueFd directory = reopen_directory(top);
   if (!directory.valid()) return;
   WalkControls left_controls;
   left_controls.forbidden = walk.forbidden;
@@ -114,9 +107,14 @@ TreeOutcome clean_reached(const Path& path, TopEntry top, TopUse use, const Tree
   }
   const sys::FileStatus status = top.directory_status;
   const FileIdentity identity{status.device, status.inode};
-  sys::UniqueFd directory;
   TreeMeasure& measure = outcome.measured;
-  measure = measure_directory(std::move(top.directory), status, walk, &directory);
+  // The measure lists through a handle of its own, so that the removal's starts at the beginning.
+  auto listing = sys::open_directory_at(top.directory.get(), ".");
+  if (!listing) {
+    outcome.error = CleanError::not_begun(listing.error());
+    return outcome;
+  }
+  measure = measure_directory(std::move(*listing), status, walk);
   // Nothing has gone yet: a path holding a forbidden directory is refused whole.
   if (measure.stop) {
     outcome.error = measure.stop;
@@ -148,31 +146,24 @@ TreeOutcome clean_reached(const Path& path, TopEntry top, TopUse use, const Tree
     outcome.allocated_freed = allocated;
     return outcome;
   }
-  if (!directory.valid()) directory = reopen_directory(top);
-  if (!directory.valid() || !rewind_listing(directory.get())) {
-    outcome.error = CleanError::not_begun(SystemError(ESTALE));
-    return outcome;
-  }
   if (reporter) reporter->start_stage(TreeStage::Removing, measure.entries, measure.bytes);
   bool whole = false;
   if (use == TopUse::Remove) {
-    sys::UniqueFd handed_back;
-    auto removed = remove_directory_at(top.parent, top.name.c_str(), std::move(directory), status,
-                                       walk, &handed_back);
-    directory = std::move(handed_back);
+    auto removed = remove_directory_at(top.parent, top.name.c_str(), std::move(top.directory),
+                                       status, walk);
     whole = removed.has_value();
     if (!removed) outcome.error = removed.error();
     outcome.absent = removed && *removed;
   } else {
     const std::size_t failed_before = outcome.entry_failures.size();
-    empty_directory(directory.get(), status, walk, stays, outcome);
+    empty_directory(top.directory.get(), status, walk, stays, outcome);
     whole = outcome.entry_failures.size() == failed_before && !outcome.error;
   }
   if (whole) {
     outcome.bytes_freed = bytes;
     outcome.allocated_freed = allocated;
   } else {
-    credit_what_went(top, std::move(directory), walk, outcome);
+    credit_what_went(top, walk, outcome);
   }
   return outcome;
 }

@@ -11,9 +11,9 @@
 // listing's d_type tells directories from the rest, a measure costs one fstatat per regular file,
 // and a removal one unlinkat per entry, with no per-entry fstat, fcntl or path building.
 //
-// The start is a frame like the others, through a handle the caller opened and hands over (and may
-// have back when the walk ends): for a removal, with the handle of the directory that holds it, so
-// leaving the start follows the rule of every directory. An emptied directory is no frame: the
+// The start is a frame like the others, through a handle the caller opened and hands over: for a
+// removal, with the handle of the directory that holds it, so leaving the start follows the rule
+// of every directory. An emptied directory is no frame: the
 // emptying lists it itself and hands each entry to a removal walk of its own.
 //
 // The descriptor budget. At most kMaxOpenDirectories frames hold a handle, and they are always the
@@ -144,29 +144,16 @@ class TreeWalk {
         start_parent_(start_parent),
         start_parent_device_(start_parent_device) {}
 
-  // Walks below the directory `start` (`status`), opened as `name` of the start's parent. With
-  // `handed_back`, the start's handle is handed back when the walk ends, should it still hold it
-  // (a walk that ends by its own rule always does; one that stops part-way may have given it up).
+  // Walks below the directory `start` (`status`), opened as `name` of the start's parent.
   [[nodiscard]] std::expected<void, CleanError> run(const char* name, UniqueFd start,
-                                                    const sys::FileStatus& status,
-                                                    UniqueFd* handed_back = nullptr) {
-    handed_back_ = handed_back;
+                                                    const sys::FileStatus& status) {
     auto admitted = admit(status);
-    if (!admitted || !*admitted) {
-      if (handed_back_ != nullptr) *handed_back_ = std::move(start);
-      if (!admitted) return std::unexpected(admitted.error());
-      return {};
-    }
+    if (!admitted || !*admitted) return admitted ? std::expected<void, CleanError>() : std::unexpected(admitted.error());
     auto stream = DirectoryStream::open(std::move(start));
     if (!stream) return failed<Visitor::kRemoves>(stream.error());
     push(name, std::move(*stream), status);
     while (!frames_.empty()) {
-      auto stepped = step();
-      if (stepped) continue;
-      if (handed_back_ != nullptr && first_open_ == 0 && !frames_.empty()) {
-        *handed_back_ = frames_.front().stream.release();
-      }
-      return stepped;
+      if (auto stepped = step(); !stepped) return stepped;
     }
     return {};
   }
@@ -307,11 +294,7 @@ class TreeWalk {
     }
     Frame left = std::move(frames_.back());
     frames_.pop_back();
-    if (frames_.empty() && handed_back_ != nullptr) {
-      *handed_back_ = left.stream.release();
-    } else {
-      left.stream.close();  // before its directory is removed
-    }
+    left.stream.close();  // before its directory is removed
     return left;
   }
 
@@ -361,7 +344,6 @@ class TreeWalk {
   const std::optional<dev_t> start_parent_device_;
   std::vector<Frame> frames_;
   std::size_t first_open_ = 0;       // frames from here to the top hold a handle
-  UniqueFd* handed_back_ = nullptr;  // where the start's handle goes when the walk ends
 };
 
 class MeasureVisitor {
@@ -509,10 +491,10 @@ class RemovalVisitor {
 }  // namespace
 
 TreeMeasure measure_directory(UniqueFd directory, const sys::FileStatus& status,
-                              const WalkControls& controls, UniqueFd* handed_back) {
+                              const WalkControls& controls) {
   MeasureVisitor visitor(controls);
-  auto walked = TreeWalk<MeasureVisitor>(visitor, controls, -1)
-                    .run("", std::move(directory), status, handed_back);
+  auto walked =
+      TreeWalk<MeasureVisitor>(visitor, controls, -1).run("", std::move(directory), status);
   TreeMeasure measure = visitor.take_measure();
   // A walk cut short by a read error (a parent that cannot be verified) still counted what it saw.
   if (!walked && walked.error().kind() != CleanError::Kind::NotBegun) measure.stop = walked.error();
@@ -522,11 +504,10 @@ TreeMeasure measure_directory(UniqueFd directory, const sys::FileStatus& status,
 std::expected<bool, CleanError> remove_directory_at(int parent_fd, const char* name,
                                                     UniqueFd directory,
                                                     const sys::FileStatus& status,
-                                                    const WalkControls& controls,
-                                                    UniqueFd* handed_back) {
+                                                    const WalkControls& controls) {
   RemovalVisitor visitor(controls);
   auto removed = TreeWalk<RemovalVisitor>(visitor, controls, parent_fd)
-                     .run(name, std::move(directory), status, handed_back);
+                     .run(name, std::move(directory), status);
   if (!removed) return std::unexpected(removed.error());
   // The walk's last removal, once it succeeds, is the directory's own.
   return visitor.last_vanished();
@@ -589,7 +570,5 @@ std::expected<UniqueFd, SystemError> reopen_parent(int child_fd,
   }
   return parent;
 }
-
-bool rewind_listing(int fd) { return ::lseek(fd, 0, SEEK_SET) == 0; }
 
 }  // namespace sorvik_lib::cleaner

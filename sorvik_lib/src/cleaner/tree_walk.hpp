@@ -42,18 +42,16 @@ inline constexpr int kMaxListings = 8;
 using DirectoryIdentity = FileIdentity;
 
 // Measures everything below `directory` (`status`). Links are not followed and count nothing.
-// With `handed_back`, the handle is handed back when the walk ends.
-[[nodiscard]] TreeMeasure measure_directory(sys::UniqueFd directory, const sys::FileStatus& status,
-                                            const WalkControls& controls = {},
-                                            sys::UniqueFd* handed_back = nullptr);
+[[nodiscard]] TreeMeasure measure_directory(sys::UniqueFd directory,
+                                            const sys::FileStatus& status,
+                                            const WalkControls& controls = {});
 
 // Removes the directory `directory` (`status`), opened as `name` of `parent_fd`, with everything
 // below it. A vanished entry is not an error; any other error stops the removal at once and is
-// returned, and the handle, when the walk still holds it, is handed back through `handed_back`.
-// True when the directory itself had vanished by the time its turn came: someone else removed it.
+// returned. True when the directory itself had vanished by its turn: someone else removed it.
 [[nodiscard]] std::expected<bool, CleanError> remove_directory_at(
     int parent_fd, const char* name, sys::UniqueFd directory, const sys::FileStatus& status,
-    const WalkControls& controls = {}, sys::UniqueFd* handed_back = nullptr);
+    const WalkControls& controls = {});
 
 // Removes everything in the directory `directory_fd` (`status`), which stays, each entry as
 // remove_directory_at would take it, but the entries named in `left_whole`, which are not touched.
@@ -68,8 +66,5 @@ void empty_directory(int directory_fd, const sys::FileStatus& status, const Walk
 // `expected`; a directory moved elsewhere meanwhile gives ESTALE and is not opened.
 [[nodiscard]] std::expected<sys::UniqueFd, sys::SystemError> reopen_parent(
     int child_fd, const DirectoryIdentity& expected);
-
-// Sets the listing position of the directory `fd` back to its first entry.
-[[nodiscard]] bool rewind_listing(int fd);
 
 }  // namespace sorvik_lib::cleaner
