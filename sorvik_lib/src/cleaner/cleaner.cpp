@@ -57,9 +57,9 @@ class CleanRun {
   // The system calls a path costs, its record's one status call included: a file, 3 (the record;
   // the top's fstatat through the folder's handle, the check that it is still what was recorded;
   // its unlinkat), and the folder's openat and close when the path before was in another folder
-  // or took more than a file. A folder holding one file, 14: the record; the folder's openat and
+  // or took more than a file. A folder holding one file, 15: the record; the folder's openat and
   // close; the top's fstatat; the directory's openat and statx, the check of what the walks go
-  // through; the measure's two getdents64 and the file's fstatat; an lseek back to the start; the
+  // through; the measure's own handle (openat, two getdents64, close) and the file's fstatat; the
   // removal's getdents64, the file's unlinkat and the directory's own, which a short listing lets
   // go without another getdents64; and the directory's close.
   void clean_one(const PathRecord& record, std::uint64_t index) {
