@@ -35,7 +35,7 @@ CleanOutcome screen_and_clean(ElevatedCleanRequest request, DryRun dry_run,
   ScreenedPaths screened =
       screen_paths(std::move(request.paths), platform_forbidden_paths(), kept_roots);
   options.forbidden = &screened.forbidden;
-  auto outcome = Cleaner::run(screened.accepted, dry_run, on_progress, options);
+  auto outcome = Cleaner::run(screened.accepted, screened.records, dry_run, on_progress, options);
   auto& errors = outcome.result.errors;
   errors.insert(errors.end(), std::make_move_iterator(screened.rejected.begin()),
                 std::make_move_iterator(screened.rejected.end()));

@@ -25,7 +25,6 @@ using sorvik_lib::types::Path;
 namespace {
 
 using Identity = sorvik_lib::cleaner::FileIdentity;
-using sorvik_lib::cleaner::PathRecord;
 
 constexpr int kMaxClimb = 4096;
 
@@ -149,35 +148,36 @@ ScreenedPaths screen_paths(std::vector<Path> paths,
   ScreenedPaths screened;
   screened.forbidden = forbidden_identities(forbidden_roots);
   const sorvik_lib::cleaner::PathRecorder recorder(kept_roots);
-  screened.accepted.reserve(paths.size());
+  // The accepted paths stay where they are, moved up over the refused ones: a request of a
+  // million paths is not held in a second list.
+  std::size_t accepted = 0;
   for (Path& path : paths) {
-    if (auto message = text_refusal(path, forbidden_roots)) {
-      screened.rejected.push_back({std::move(path), std::move(*message)});
+    auto refusal = text_refusal(path, forbidden_roots);
+    auto record = refusal ? std::nullopt : recorder.record(path, accepted);
+    if (record) {
+      const auto& entry = record->entry;
+      // A path too long for the system's path calls cannot be looked at, so it cannot be
+      // screened: it is refused with the system's reason, whether or not something lies there.
+      if (!entry) {
+        refusal = entry.error().message();
+      } else if (screened.forbidden.contains(record->led_to) ||
+                 (S_ISDIR(entry->mode) && !record->kept &&
+                  is_mount_root(sorvik_lib::cleaner::entry_path(path), *entry))) {
+        // Removing a mounted volume whole would empty it and then fail on the mount point; only
+        // a kept root may be emptied, and is.
+        refusal = "Path is forbidden: " + path;
+      }
+    }
+    if (refusal) {
+      screened.rejected.push_back({std::move(path), std::move(*refusal)});
       continue;
     }
-    PathRecord record = recorder.record(std::move(path));
-    const auto& entry = record.entry;
-    // A path too long for the system's path calls cannot be looked at, so it cannot be screened:
-    // it is refused with the system's reason, whether or not something lies there, rather than
-    // passed on as if missing (the cleaner would skip it without a word).
-    if (!entry && entry.error().number() == ENAMETOOLONG) {
-      std::string message = entry.error().message();
-      screened.rejected.push_back({std::move(record.path), std::move(message)});
-      continue;
-    }
-    // Removing a mounted volume whole would empty it and then fail on the mount point; only a
-    // kept root may be emptied, and is.
-    const bool forbidden =
-        entry && (screened.forbidden.contains(record.led_to) ||
-                  (S_ISDIR(entry->mode) && !record.kept &&
-                   is_mount_root(sorvik_lib::cleaner::entry_path(record.path), *entry)));
-    if (forbidden) {
-      std::string message = "Path is forbidden: " + record.path;
-      screened.rejected.push_back({std::move(record.path), std::move(message)});
-      continue;
-    }
-    screened.accepted.push_back(std::move(record));
+    if (record) screened.records.push_back(std::move(*record));
+    if (&paths[accepted] != &path) paths[accepted] = std::move(path);
+    ++accepted;
   }
+  paths.resize(accepted);
+  screened.accepted = std::move(paths);
   return screened;
 }
 

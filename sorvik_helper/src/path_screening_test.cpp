@@ -26,13 +26,6 @@ std::vector<std::string> messages(const ScreenedPaths& screened) {
   return result;
 }
 
-// The accepted paths, as their records spell them.
-std::vector<Path> accepted_paths(const ScreenedPaths& screened) {
-  std::vector<Path> paths;
-  for (const auto& record : screened.accepted) paths.push_back(record.path);
-  return paths;
-}
-
 TEST(ScreenPaths, TextRulesInOrderWithExactMessages) {
   const auto screened = screen_paths(
       {"relative/dir", "", "../x", "/Library/Caches/../../private", "/opt/cache/report..old",
@@ -56,9 +49,8 @@ TEST(ScreenPaths, NoPrefixTestAndAcceptedPathsKeepOrderAndDuplicates) {
   const auto screened = screen_paths({"/usr/local/nothing-here", "/Library/Caches",
                                       "/Applications/Old.app", "relative", "/Library/Caches"},
                                      kForbiddenPaths);
-  EXPECT_EQ(accepted_paths(screened),
-            (std::vector<Path>{"/usr/local/nothing-here", "/Library/Caches",
-                               "/Applications/Old.app", "/Library/Caches"}));
+  EXPECT_EQ(screened.accepted, (std::vector<Path>{"/usr/local/nothing-here", "/Library/Caches",
+                                                  "/Applications/Old.app", "/Library/Caches"}));
   EXPECT_EQ(screened.rejected,
             (std::vector<ErrorEntry>{{"relative", "Path is not absolute: relative"}}));
 }
@@ -85,7 +77,7 @@ TEST(ScreenPaths, OtherSpellingsAndLinksOfARootAreRefusedByIdentity) {
   std::vector<Path> all = refused;
   all.insert(all.end(), accepted.begin(), accepted.end());
   const auto screened = screen_paths(all, roots);
-  EXPECT_EQ(accepted_paths(screened), accepted);
+  EXPECT_EQ(screened.accepted, accepted);
   ASSERT_EQ(screened.rejected.size(), refused.size());
   for (std::size_t i = 0; i < refused.size(); ++i) {
     EXPECT_EQ(screened.rejected[i], (ErrorEntry{refused[i], "Path is forbidden: " + refused[i]}));
@@ -99,7 +91,7 @@ TEST(ScreenPaths, OnlyExistingRootsTakePartInTheIdentityTest) {
   const std::string_view roots[] = {absent};
   // The scratch directory is above a root that does not exist: that makes it nothing special.
   const auto screened = screen_paths({dir.text(), dir / "real"}, roots);
-  EXPECT_EQ(accepted_paths(screened), (std::vector<Path>{dir.text(), dir / "real"}));
+  EXPECT_EQ(screened.accepted, (std::vector<Path>{dir.text(), dir / "real"}));
 }
 
 TEST(ScreenPaths, TheLinuxSystemRootsAreForbiddenThereToo) {
@@ -132,7 +124,7 @@ TEST(ScreenPaths, TheLinuxSystemRootsAreForbiddenThereToo) {
   std::ranges::sort(refused);
   auto screened_messages = messages(screened);
   std::ranges::sort(screened_messages);
-  EXPECT_EQ(accepted_paths(screened), ordinary);
+  EXPECT_EQ(screened.accepted, ordinary);
   EXPECT_EQ(screened_messages, refused);
 #endif
   EXPECT_TRUE(std::ranges::equal(platform_forbidden_paths().first(kForbiddenPaths.size()),
@@ -147,7 +139,7 @@ TEST(ScreenPaths, TheMacOSSystemRootsAreForbiddenByTheirText) {
   std::vector<Path> paths(kMacosSystemRoots.begin(), kMacosSystemRoots.end());
   paths.insert(paths.end(), {"/Volumes/External/Caches", "/private/var/folders/xy/T/cache"});
   const auto screened = screen_paths(paths, macos_roots);
-  EXPECT_EQ(accepted_paths(screened),
+  EXPECT_EQ(screened.accepted,
             (std::vector<Path>{"/Volumes/External/Caches", "/private/var/folders/xy/T/cache"}));
   std::vector<std::string> refused;
   for (const auto root : kMacosSystemRoots) refused.push_back("Path is forbidden: " + Path(root));

@@ -37,9 +37,10 @@ inline constexpr std::array<std::string_view, 7> kMacosSystemRoots = {
 [[nodiscard]] std::span<const std::string_view> platform_forbidden_paths();
 
 struct ScreenedPaths {
-  // One record per accepted path, in request order, duplicates kept: what it was found to be and
-  // whether it is a kept root, for the cleaner to act on.
-  std::vector<sorvik_lib::cleaner::PathRecord> accepted;
+  std::vector<sorvik_lib::types::Path> accepted;  // in request order, duplicates kept
+  // The record of each accepted path where something was found: what it was, and whether it is a
+  // kept root, for the cleaner to act on.
+  std::vector<sorvik_lib::cleaner::PathRecord> records;
   std::vector<sorvik_lib::types::ErrorEntry>
       rejected;  // in request order, the first rule's message
   // The directories no path may be: each forbidden root and every directory above one.

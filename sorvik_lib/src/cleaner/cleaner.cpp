@@ -33,20 +33,22 @@ class CleanRun {
   CleanRun(DryRun dry_run, const ProgressCallback& on_progress, const TreeOptions& options)
       : dry_run_(dry_run), on_progress_(on_progress), options_(options) {}
 
-  void clean(std::span<const PathRecord> records) {
-    emit(progress::Started{records.size()});
+  void clean(std::span<const Path> paths, std::span<const PathRecord> records) {
+    emit(progress::Started{paths.size()});
     std::size_t index = 0;
-    for (; index < records.size() && !cancelled_; ++index) {
+    auto record = records.begin();
+    for (; index < paths.size() && !cancelled_; ++index) {
       if (options_.cancel != nullptr && options_.cancel->load(std::memory_order_relaxed)) {
         cancelled_ = true;
         break;
       }
-      clean_one(records[index], index);
+      // Nothing was there to clean: a missing path, a dangling link or an unsearchable parent.
+      if (record == records.end() || record->index != index) continue;
+      clean_one(paths[index], *record++);
     }
     // The path at hand when the flag was seen has its own entry; the rest were never begun.
-    for (; index < records.size(); ++index) {
-      const Path& path = records[index].path;
-      result_.errors.push_back({path, CleanError::cancelled().message(path)});
+    for (; index < paths.size(); ++index) {
+      result_.errors.push_back({paths[index], CleanError::cancelled().message(paths[index])});
     }
     emit(progress::Finished{result_.bytesFreed});
   }
@@ -62,16 +64,12 @@ class CleanRun {
   // through; the measure's own handle (openat, two getdents64, close) and the file's fstatat; the
   // removal's getdents64, the file's unlinkat and the directory's own, which a short listing lets
   // go without another getdents64; and the directory's close.
-  void clean_one(const PathRecord& record, std::uint64_t index) {
-    const Path& path = record.path;
-    // Nothing was there to clean: a missing path, a dangling link or an unsearchable parent. A
-    // path too long to look up may exist all the same, and is said to be out of reach.
+  void clean_one(const Path& path, const PathRecord& record) {
+    const std::uint64_t index = record.index;
+    // A path too long to look up may exist all the same, and is said to be out of reach.
     if (!record.entry) {
-      if (record.entry.error().number() == ENAMETOOLONG) {
-        emit(progress::PathStarted{types::to_utf8_lossy(path), index});
-        fail(path, CleanError::not_begun(record.entry.error()));
-      }
-      return;
+      emit(progress::PathStarted{types::to_utf8_lossy(path), index});
+      return fail(path, CleanError::not_begun(record.entry.error()));
     }
     TreeOptions options = options_;
     options.expected = record.expected();
@@ -89,11 +87,10 @@ class CleanRun {
     // Paths in one folder share its handle while they take regular files alone.
     if (record.kept || !S_ISREG(record.entry->mode)) parents_.fd.reset();
     if (outcome.absent) return;
-    report(record, outcome);
+    report(path, record, outcome);
   }
 
-  void report(const PathRecord& record, const TreeOutcome& outcome) {
-    const Path& path = record.path;
+  void report(const Path& path, const PathRecord& record, const TreeOutcome& outcome) {
     // Entries inside a kept root fail without an event of their own.
     for (const EntryFailure& failure : outcome.entry_failures) {
       result_.errors.push_back({join(path, failure.name), failure.error.message(path)});
@@ -136,14 +133,15 @@ class CleanRun {
 CleanResult Cleaner::clean(std::span<const Path> paths, DryRun dry_run,
                            const PathSet& preserve_root_paths,
                            const ProgressCallback& on_progress) {
-  const std::vector<PathRecord> records = record_paths(paths, preserve_root_paths);
-  return run(records, dry_run, on_progress, TreeOptions{}).result;
+  return run(paths, record_paths(paths, preserve_root_paths), dry_run, on_progress, TreeOptions{})
+      .result;
 }
 
-CleanOutcome Cleaner::run(std::span<const PathRecord> records, DryRun dry_run,
-                          const ProgressCallback& on_progress, const TreeOptions& options) {
+CleanOutcome Cleaner::run(std::span<const Path> paths, std::span<const PathRecord> records,
+                          DryRun dry_run, const ProgressCallback& on_progress,
+                          const TreeOptions& options) {
   CleanRun run(dry_run, on_progress, options);
-  run.clean(records);
+  run.clean(paths, records);
   return run.take_outcome();
 }
 

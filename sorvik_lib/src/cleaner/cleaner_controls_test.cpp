@@ -32,7 +32,7 @@ ControlledRun run(const std::vector<Path>& paths, const TreeOptions& options,
   const ProgressCallback on_progress = [&](CleanProgress event) {
     ran.events.push_back(describe(event));
   };
-  ran.outcome = Cleaner::run(record_paths(paths, keep), dry_run ? DryRun::Yes : DryRun::No,
+  ran.outcome = Cleaner::run(paths, record_paths(paths, keep), dry_run ? DryRun::Yes : DryRun::No,
                              on_progress, options);
   return ran;
 }

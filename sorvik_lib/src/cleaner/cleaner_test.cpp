@@ -268,7 +268,7 @@ TEST(CleanerRecords, APathIsCleanedOnlyWhileItNamesWhatItsRecordFound) {
   std::filesystem::rename(dir / "file", dir / "file.old");
   make_file(dir / "file", 3);
   const auto run = testing::record([&](const ProgressCallback& on_progress) {
-    return Cleaner::run(records, DryRun::No, on_progress, {}).result;
+    return Cleaner::run(paths, records, DryRun::No, on_progress, {}).result;
   });
   const auto changed = [](const Path& path) {
     return ErrorEntry{path, "Path changed while it was being cleaned: " + path};

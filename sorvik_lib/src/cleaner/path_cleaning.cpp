@@ -149,8 +149,8 @@ TreeOutcome clean_reached(const Path& path, TopEntry top, TopUse use, const Tree
   if (reporter) reporter->start_stage(TreeStage::Removing, measure.entries, measure.bytes);
   bool whole = false;
   if (use == TopUse::Remove) {
-    auto removed = remove_directory_at(top.parent, top.name.c_str(), std::move(top.directory),
-                                       status, walk);
+    auto removed =
+        remove_directory_at(top.parent, top.name.c_str(), std::move(top.directory), status, walk);
     whole = removed.has_value();
     if (!removed) outcome.error = removed.error();
     outcome.absent = removed && *removed;

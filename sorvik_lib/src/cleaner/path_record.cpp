@@ -27,10 +27,10 @@ PathRecorder::PathRecorder(const PathSet& kept_roots) : kept_roots_(kept_roots) 
   }
 }
 
-PathRecord PathRecorder::record(Path path) const {
-  PathRecord record;
+std::optional<PathRecord> PathRecorder::record(const Path& path, std::size_t index) const {
   const Path entry = entry_path(path);
-  if (!sys::names_nothing(entry)) record.entry = sys::status_at(AT_FDCWD, entry.c_str());
+  if (sys::names_nothing(entry)) return std::nullopt;
+  PathRecord record{index, sys::status_at(AT_FDCWD, entry.c_str()), {}, false};
   if (record.entry) {
     record.led_to = {record.entry->device, record.entry->inode};
     // A link leads on, and "file/" names nothing: the system's own lookup of the text says where.
@@ -42,19 +42,20 @@ PathRecord PathRecorder::record(Path path) const {
       }
     }
   }
+  if (!record.entry && record.entry.error().number() != ENAMETOOLONG) return std::nullopt;
   record.kept = !kept_roots_.empty() &&
                 (kept_roots_.contains(path) ||
                  (record.entry && is_directory_or_link(record.entry->mode) &&
                   kept_entries_.contains({record.entry->device, record.entry->inode})));
-  record.path = std::move(path);
   return record;
 }
 
 std::vector<PathRecord> record_paths(std::span<const Path> paths, const PathSet& kept_roots) {
   const PathRecorder recorder(kept_roots);
   std::vector<PathRecord> records;
-  records.reserve(paths.size());
-  for (const Path& path : paths) records.push_back(recorder.record(path));
+  for (std::size_t index = 0; index < paths.size(); ++index) {
+    if (auto record = recorder.record(paths[index], index)) records.push_back(std::move(*record));
+  }
   return records;
 }
 

@@ -148,7 +148,8 @@ class TreeWalk {
   [[nodiscard]] std::expected<void, CleanError> run(const char* name, UniqueFd start,
                                                     const sys::FileStatus& status) {
     auto admitted = admit(status);
-    if (!admitted || !*admitted) return admitted ? std::expected<void, CleanError>() : std::unexpected(admitted.error());
+    if (!admitted || !*admitted)
+      return admitted ? std::expected<void, CleanError>() : std::unexpected(admitted.error());
     auto stream = DirectoryStream::open(std::move(start));
     if (!stream) return failed<Visitor::kRemoves>(stream.error());
     push(name, std::move(*stream), status);
@@ -343,7 +344,7 @@ class TreeWalk {
   const int start_parent_;  // the start's parent handle; none (-1) for a measure
   const std::optional<dev_t> start_parent_device_;
   std::vector<Frame> frames_;
-  std::size_t first_open_ = 0;       // frames from here to the top hold a handle
+  std::size_t first_open_ = 0;  // frames from here to the top hold a handle
 };
 
 class MeasureVisitor {

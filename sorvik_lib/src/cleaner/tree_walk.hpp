@@ -42,8 +42,7 @@ inline constexpr int kMaxListings = 8;
 using DirectoryIdentity = FileIdentity;
 
 // Measures everything below `directory` (`status`). Links are not followed and count nothing.
-[[nodiscard]] TreeMeasure measure_directory(sys::UniqueFd directory,
-                                            const sys::FileStatus& status,
+[[nodiscard]] TreeMeasure measure_directory(sys::UniqueFd directory, const sys::FileStatus& status,
                                             const WalkControls& controls = {});
 
 // Removes the directory `directory` (`status`), opened as `name` of `parent_fd`, with everything

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cerrno>
+#include <cstddef>
 #include <expected>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -16,12 +18,15 @@
 
 namespace sorvik_lib::cleaner {
 
+// What a path of a clean was found to be before anything went, with its place in the clean's list.
+// Only a path where something was found has one; a path without is skipped as naming nothing (a
+// missing path, a link leading nowhere, a lookup that failed), so that a request of a million
+// missing paths holds no second list.
 struct PathRecord {
-  types::Path path;
-  // What the path named itself (a final link as the link), or why nothing could be found there:
-  // it does not exist, a link leads nowhere, or the lookup failed (ENAMETOOLONG, EACCES...).
-  std::expected<sys::FileStatus, sys::SystemError> entry =
-      std::unexpected(sys::SystemError(ENOENT));
+  std::size_t index = 0;  // of the path in the clean's list
+  // What the path named itself (a final link as the link), or the reason to report why nothing
+  // could be looked at there (ENAMETOOLONG: it may exist all the same).
+  std::expected<sys::FileStatus, sys::SystemError> entry;
   FileIdentity led_to;  // what it led to, links followed: the entry itself unless that is a link
   bool kept = false;    // a kept root: emptied and left in place, never removed
 
@@ -40,16 +45,16 @@ class PathRecorder {
   // followed; `kept_roots` must outlive this.
   explicit PathRecorder(const PathSet& kept_roots);
 
-  // Looks `path` up with one status call, and one more for a link (or a path whose trailing
-  // separator asks for a directory).
-  [[nodiscard]] PathRecord record(types::Path path) const;
+  // Looks `path`, at `index`, up with one status call, and one more for a link (or a path whose
+  // trailing separator asks for a directory). Nothing when nothing was found there.
+  [[nodiscard]] std::optional<PathRecord> record(const types::Path& path, std::size_t index) const;
 
  private:
   const PathSet& kept_roots_;
   IdentitySet kept_entries_;
 };
 
-// Each of `paths` recorded, in order.
+// The records of `paths`, in order.
 [[nodiscard]] std::vector<PathRecord> record_paths(std::span<const types::Path> paths,
                                                    const PathSet& kept_roots);
 
