@@ -52,11 +52,14 @@ void remove_entry_itself(const TopEntry& top, const WalkControls& walk, PreviewV
 }
 
 // After a failure part-way: the measure before, less what is left of the directory the path led
-// to, opened again under the parent's handle and only if it is still that one, whatever the path's
-// text leads to by now. Uncancellable, and without whatever forbidden directory was moved in
-// meanwhile, which the first measure never counted. Out of reach, nothing is credited.
+// to, through its handle or opened again under the parent's and only if it is still that one,
+// whatever the path's text leads to by now. Uncancellable, and without whatever forbidden directory
+// was moved in meanwhile, which the first measure never counted. Out of reach, nothing is credited.
 void credit_what_went(const TopEntry& top, const WalkControls& walk, TreeOutcome& outcome) {
-  sys::UniqueFd directory = reopen_directory(top);
+  // An emptied directory is still held; a removed one's handle went with its walk.
+  auto fresh = top.directory.valid() ? sys::open_directory_at(top.directory.get(), ".")
+                                     : std::unexpected(sys::SystemError(EBADF));
+  sys::UniqueFd directory = fresh ? std::move(*fresh) : reopen_directory(top);
   if (!directory.valid()) return;
   WalkControls left_controls;
   left_controls.forbidden = walk.forbidden;

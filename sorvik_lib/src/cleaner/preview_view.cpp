@@ -37,8 +37,11 @@ bool PreviewView::entry_gone(const FileIdentity& directory, std::string_view nam
   return emptied != emptied_.end() && !emptied->second.contains(name);
 }
 
+// An entry stays only while every emptying of the directory left it.
 void PreviewView::record_emptied(const FileIdentity& directory, std::set<std::string> stays) {
-  emptied_[directory].insert(stays.begin(), stays.end());
+  auto [emptied, first] = emptied_.try_emplace(directory, stays.begin(), stays.end());
+  if (!first)
+    std::erase_if(emptied->second, [&](const auto& name) { return !stays.contains(name); });
 }
 
 // One lstat per component, a readlink per link: a dry run alone pays for it.
