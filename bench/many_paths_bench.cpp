@@ -283,19 +283,6 @@ std::vector<ManyPathsResult> run_many_paths_bench(const Tools& tools, const Loca
 
 namespace {
 
-// The median of `contender`'s valid runs; 0 without any.
-double valid_median(const ManyPathsResult& result, Contender contender) {
-  for (const auto& samples : result.contenders) {
-    if (samples.contender != contender) continue;
-    std::vector<double> valid;
-    for (std::size_t i = 0; i < samples.seconds.size(); ++i) {
-      if (samples.problems[i].empty()) valid.push_back(samples.seconds[i]);
-    }
-    return spread_of(valid).median;
-  }
-  return 0;
-}
-
 std::string format_goal(double goal) { return goal > 0 ? fmt::format("<= {:.2f}x", goal) : "-"; }
 
 // "newfstatat 2.00, unlinkat 1.00": the calls made at least 0.02 times a path, most first.
@@ -355,14 +342,14 @@ std::string render_many_paths(const std::vector<ManyPathsResult>& results,
                         contender_label(samples.contender), count, samples.seconds.size(), problem);
       }
     }
-    const double helper = valid_median(result, Contender::Helper);
+    const double helper = valid_median(result.contenders, Contender::Helper);
     const Goals goals = goals_of(result.kind);
     const double paths = static_cast<double>(std::max<std::size_t>(result.paths, 1));
     const SyscallColumn& traced = result.helper_calls;
     const bool counted = traced.total > 0 && traced.problem.empty();
     // Without a valid run of both sides a ratio means nothing and shows as "-".
     const auto ratio_to = [&](Contender baseline) {
-      return helper > 0 ? format_ratio(helper, valid_median(result, baseline)) : "-";
+      return helper > 0 ? format_ratio(helper, valid_median(result.contenders, baseline)) : "-";
     };
     ratios.add_row(
         {name, ratio_to(Contender::DuThenRm), format_goal(goals.du_rm), ratio_to(Contender::Rm),

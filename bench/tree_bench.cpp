@@ -59,19 +59,6 @@ std::string describe_count(const TreeCount& count) {
   return outcome;
 }
 
-// The median of `contender`'s valid runs on `result`'s tree; 0 without any.
-double valid_median(const TreeResult& result, Contender contender) {
-  for (const auto& samples : result.contenders) {
-    if (samples.contender != contender) continue;
-    std::vector<double> valid;
-    for (std::size_t i = 0; i < samples.seconds.size(); ++i) {
-      if (samples.problems[i].empty()) valid.push_back(samples.seconds[i]);
-    }
-    return spread_of(valid).median;
-  }
-  return 0;
-}
-
 }  // namespace
 
 std::vector<TreeResult> run_tree_bench(const Tools& tools, const TreeBenchPlan& plan) {
@@ -141,9 +128,9 @@ std::string render_tree_table(const std::vector<TreeResult>& results) {
                            result.failure);
     }
     // The baseline's median over its valid runs; ratios of every row are taken against it.
-    const double baseline = valid_median(result, Contender::DuThenRm);
-    const double helper = valid_median(result, Contender::Helper);
-    const double portable_helper = valid_median(result, Contender::PortableHelper);
+    const double baseline = valid_median(result.contenders, Contender::DuThenRm);
+    const double helper = valid_median(result.contenders, Contender::Helper);
+    const double portable_helper = valid_median(result.contenders, Contender::PortableHelper);
     if (portable_helper > 0 && helper > 0) {
       portable += fmt::format("  {:<6} {:<6} {}\n", tree_name(result.kind), result.location,
                               format_ratio(portable_helper, helper));
@@ -190,6 +177,18 @@ std::string render_tree_table(const std::vector<TreeResult>& results) {
   }
   if (!notes.empty()) out += "\n" + notes;
   return out;
+}
+
+double valid_median(const std::vector<ContenderSamples>& contenders, Contender contender) {
+  for (const auto& samples : contenders) {
+    if (samples.contender != contender) continue;
+    std::vector<double> valid;
+    for (std::size_t i = 0; i < samples.seconds.size(); ++i) {
+      if (samples.problems[i].empty()) valid.push_back(samples.seconds[i]);
+    }
+    return spread_of(valid).median;
+  }
+  return 0;
 }
 
 }  // namespace sorvik_bench

@@ -30,6 +30,10 @@ struct ContenderSamples {
   std::vector<std::string> problems;  // one per run, empty for a valid run
 };
 
+// The median of `contender`'s valid runs among `contenders`; 0 without any.
+[[nodiscard]] double valid_median(const std::vector<ContenderSamples>& contenders,
+                                  Contender contender);
+
 struct TreeResult {
   TreeKind kind;
   std::string location;
