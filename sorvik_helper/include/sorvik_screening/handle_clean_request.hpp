@@ -16,11 +16,10 @@ namespace sorvik_helper {
     sorvik_lib::types::ElevatedCleanRequest request, const std::atomic<bool>* cancel = nullptr);
 
 // The screening and the one cleaner call behind handle_clean_request, for any caller that applies
-// the same rules: the records of the accepted paths go to the cleaner (deleted, or only measured
-// and listed in a dry run) with `on_progress`, and one entry per refused path follows the
-// cleaner's own errors. Kept roots pass no rule; they only narrow what the cleaner deletes.
-// `options` brings the caller's tree progress and cancel flag; the forbidden directories are the
-// screening's own and replace whatever `options` held.
+// the same rules: the accepted paths' records go to the cleaner with `on_progress`, and one entry
+// per refused path follows the cleaner's own errors. Kept roots pass no rule; they only narrow
+// what the cleaner deletes. `options` brings the caller's tree progress and cancel flag; the
+// forbidden directories are the screening's own.
 [[nodiscard]] sorvik_lib::cleaner::CleanOutcome screen_and_clean(
     sorvik_lib::types::ElevatedCleanRequest request, sorvik_lib::cleaner::DryRun dry_run,
     const sorvik_lib::cleaner::ProgressCallback& on_progress,

@@ -6,11 +6,9 @@
 
 #include <string>
 
-#include "path_cleaning.hpp"
-#include "preview_view.hpp"
-#include "sorvik_lib/cleaner/clean_error.hpp"
 #include "sorvik_lib/types/saturating.hpp"
 #include "sorvik_lib/types/utf8.hpp"
+#include "top_entry.hpp"
 
 namespace sorvik_lib::cleaner {
 
@@ -22,10 +20,7 @@ namespace {
 
 Path join(const Path& root, const std::string& name) {
   if (name.empty()) return root;
-  Path path = root;
-  if (!path.ends_with('/')) path += '/';
-  path += name;
-  return path;
+  return root.ends_with('/') ? root + name : root + '/' + name;
 }
 
 class CleanRun {
@@ -38,10 +33,8 @@ class CleanRun {
     std::size_t index = 0;
     auto record = records.begin();
     for (; index < paths.size() && !cancelled_; ++index) {
-      if (options_.cancel != nullptr && options_.cancel->load(std::memory_order_relaxed)) {
-        cancelled_ = true;
-        break;
-      }
+      cancelled_ = options_.cancel != nullptr && options_.cancel->load(std::memory_order_relaxed);
+      if (cancelled_) break;
       // Nothing was there to clean: a missing path, a dangling link or an unsearchable parent.
       if (record == records.end() || record->index != index) continue;
       clean_one(paths[index], *record++);
@@ -65,23 +58,19 @@ class CleanRun {
   // removal's getdents64, the file's unlinkat and the directory's own, which a short listing lets
   // go without another getdents64; and the directory's close.
   void clean_one(const Path& path, const PathRecord& record) {
-    const std::uint64_t index = record.index;
-    // A path too long to look up may exist all the same, and is said to be out of reach.
-    if (!record.entry) {
-      emit(progress::PathStarted{types::to_utf8_lossy(path), index});
-      return fail(path, CleanError::not_begun(record.entry.error()));
-    }
     TreeOptions options = options_;
-    options.expected = record.expected();
+    if (record.entry) options.expected = record.expected();
     options.linked_files = &linked_files_;
     const TopUse use = record.kept ? TopUse::Empty : TopUse::Remove;
     PreviewView* preview = dry_run_ == DryRun::Yes ? &preview_ : nullptr;
     // Gone by its turn, taken by an earlier path (in a dry run, one that would have taken it) or
     // by someone else: neither freed nor failed.
-    if (preview != nullptr && preview->reaches_gone(path)) return;
-    auto reached = reach_top(path, use, options, parents_);
+    if (preview != nullptr && options.expected && preview->reaches_gone(path)) return;
+    // A path too long to look up may exist all the same, and is said to be out of reach.
+    auto reached = options.expected ? reach_top(path, use, options, parents_)
+                                    : std::unexpected(CleanError::not_begun(record.entry.error()));
     if (reached && !*reached) return;
-    emit(progress::PathStarted{types::to_utf8_lossy(path), index});
+    emit(progress::PathStarted{types::to_utf8_lossy(path), record.index});
     if (!reached) return fail(path, reached.error());
     const TreeOutcome outcome = clean_reached(path, std::move(**reached), use, options, preview);
     // Paths in one folder share its handle while they take regular files alone.

@@ -1,7 +1,5 @@
 // Measure, then remove or empty, one reached path; or, in a dry run, measure and record. And the
 // tree operations built on it.
-#include "path_cleaning.hpp"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,13 +7,12 @@
 #include <set>
 #include <string>
 
-#include "progress_reporter.hpp"
 #include "sorvik_lib/sys/file_status.hpp"
 #include "sorvik_lib/sys/path_calls.hpp"
 #include "sorvik_lib/types/saturating.hpp"
 #include "sorvik_lib/types/utf8.hpp"
+#include "top_entry.hpp"
 #include "tree_walk.hpp"
-#include "walk_controls.hpp"
 
 namespace sorvik_lib::cleaner {
 
@@ -25,12 +22,9 @@ using types::saturating_minus;
 
 namespace {
 
-// The directory holding the top: what a dry run records a removed name under.
-FileIdentity parent_identity(const TopEntry& top) {
-  struct stat status {};
-  const int fd = top.parent;
-  if ((fd == AT_FDCWD ? ::stat(".", &status) : ::fstat(fd, &status)) != 0) return {};
-  return {status.st_dev, status.st_ino};
+void credit(TreeOutcome& outcome, std::uint64_t bytes, std::uint64_t allocated) {
+  outcome.bytes_freed = bytes;
+  outcome.allocated_freed = allocated;
 }
 
 // A file, a link or anything else that is no directory to walk: it goes as itself.
@@ -38,17 +32,16 @@ void remove_entry_itself(const TopEntry& top, const WalkControls& walk, PreviewV
                          TreeOutcome& outcome) {
   if (S_ISREG(top.entry.st_mode)) count_regular_file(top.entry, walk, outcome.measured);
   if (preview != nullptr) {
-    preview->record_removed_entry(parent_identity(top), top.name);
+    // A dry run records the name under the directory holding it.
+    const auto parent = sys::status_at(top.parent, ".");
+    if (parent) preview->record_removed_entry({parent->device, parent->inode}, top.name);
   } else if (::unlinkat(top.parent, top.name.c_str(), 0) != 0) {
-    if (errno == ENOENT) {
-      outcome.absent = true;  // someone else removed it meanwhile: neither freed nor failed
-    } else {
-      outcome.error = CleanError::not_begun(SystemError::from_errno());
-    }
+    // Removed by someone else meanwhile, it is neither freed nor failed.
+    if (errno == ENOENT) outcome.absent = true;
+    if (errno != ENOENT) outcome.error = CleanError::not_begun(SystemError::from_errno());
     return;
   }
-  outcome.bytes_freed = outcome.measured.bytes;
-  outcome.allocated_freed = outcome.measured.allocated;
+  credit(outcome, outcome.measured.bytes, outcome.measured.allocated);
 }
 
 // After a failure part-way: the measure before, less what is left of the directory the path led
@@ -58,7 +51,7 @@ void remove_entry_itself(const TopEntry& top, const WalkControls& walk, PreviewV
 void credit_what_went(const TopEntry& top, const WalkControls& walk, TreeOutcome& outcome) {
   // An emptied directory is still held; a removed one's handle went with its walk.
   auto fresh = top.directory.valid() ? sys::open_directory_at(top.directory.get(), ".")
-                                     : std::unexpected(sys::SystemError(EBADF));
+                                     : std::unexpected(SystemError(EBADF));
   sys::UniqueFd directory = fresh ? std::move(*fresh) : reopen_directory(top);
   if (!directory.valid()) return;
   WalkControls left_controls;
@@ -67,21 +60,17 @@ void credit_what_went(const TopEntry& top, const WalkControls& walk, TreeOutcome
   left_controls.kept_link = walk.kept_link;
   const TreeMeasure left =
       measure_directory(std::move(directory), top.directory_status, left_controls);
-  outcome.bytes_freed = saturating_minus(outcome.measured.bytes, left.bytes);
-  outcome.allocated_freed = saturating_minus(outcome.measured.allocated, left.allocated);
+  credit(outcome, saturating_minus(outcome.measured.bytes, left.bytes),
+         saturating_minus(outcome.measured.allocated, left.allocated));
 }
 
 TreeOutcome clean_path(const Path& path, TopUse use, const TreeOptions& options) {
   ParentCache parent;
   auto reached = reach_top(path, use, options, parent);
+  if (reached && *reached) return clean_reached(path, std::move(**reached), use, options, nullptr);
   TreeOutcome outcome;
-  if (!reached) {
-    outcome.error = reached.error();
-  } else if (!*reached) {
-    outcome.absent = true;
-  } else {
-    outcome = clean_reached(path, std::move(**reached), use, options, nullptr);
-  }
+  outcome.absent = reached.has_value();
+  if (!reached) outcome.error = reached.error();
   return outcome;
 }
 
@@ -95,10 +84,7 @@ TreeOutcome clean_reached(const Path& path, TopEntry top, TopUse use, const Tree
     reporter.emplace(options.on_progress, options.progress_interval,
                      TreeProgress{types::to_utf8_lossy(path)});
   }
-  WalkControls walk;
-  walk.forbidden = options.forbidden;
-  walk.cancel = options.cancel;
-  walk.linked_files = options.linked_files;
+  WalkControls walk(options);
   walk.progress = reporter ? &*reporter : nullptr;
   walk.preview = preview;
   if (use == TopUse::Empty && S_ISLNK(top.entry.st_mode)) {
@@ -109,7 +95,6 @@ TreeOutcome clean_reached(const Path& path, TopEntry top, TopUse use, const Tree
     return outcome;
   }
   const sys::FileStatus status = top.directory_status;
-  const FileIdentity identity{status.device, status.inode};
   TreeMeasure& measure = outcome.measured;
   // The measure lists through a handle of its own, so that the removal's starts at the beginning.
   auto listing = sys::open_directory_at(top.directory.get(), ".");
@@ -133,38 +118,32 @@ TreeOutcome clean_reached(const Path& path, TopEntry top, TopUse use, const Tree
     // Another filesystem's root is not the path's to empty: a removal is refused whole, and an
     // emptying leaves the entry holding it with that error.
     if (!entry.holds_mount) continue;
+    const CleanError busy = CleanError::not_begun(SystemError(EBUSY));
     if (use == TopUse::Remove) {
-      outcome.error = CleanError::not_begun(SystemError(EBUSY));
+      outcome.error = busy;
       return outcome;
     }
-    outcome.entry_failures.push_back({entry.name, CleanError::not_begun(SystemError(EBUSY))});
+    outcome.entry_failures.push_back({entry.name, busy});
   }
   if (preview != nullptr) {
-    if (use == TopUse::Remove) {
-      preview->record_removed_directory(identity);
-    } else {
-      preview->record_emptied(identity, std::move(stays));
-    }
-    outcome.bytes_freed = bytes;
-    outcome.allocated_freed = allocated;
+    const FileIdentity identity{status.device, status.inode};
+    use == TopUse::Remove ? preview->record_removed_directory(identity)
+                          : preview->record_emptied(identity, std::move(stays));
+    credit(outcome, bytes, allocated);
     return outcome;
   }
   if (reporter) reporter->start_stage(TreeStage::Removing, measure.entries, measure.bytes);
-  bool whole = false;
+  const std::size_t failed_before = outcome.entry_failures.size();
   if (use == TopUse::Remove) {
     auto removed =
         remove_directory_at(top.parent, top.name.c_str(), std::move(top.directory), status, walk);
-    whole = removed.has_value();
     if (!removed) outcome.error = removed.error();
     outcome.absent = removed && *removed;
   } else {
-    const std::size_t failed_before = outcome.entry_failures.size();
     empty_directory(top.directory.get(), status, walk, stays, outcome);
-    whole = outcome.entry_failures.size() == failed_before && !outcome.error;
   }
-  if (whole) {
-    outcome.bytes_freed = bytes;
-    outcome.allocated_freed = allocated;
+  if (!outcome.error && outcome.entry_failures.size() == failed_before) {
+    credit(outcome, bytes, allocated);
   } else {
     credit_what_went(top, walk, outcome);
   }
@@ -172,20 +151,15 @@ TreeOutcome clean_reached(const Path& path, TopEntry top, TopUse use, const Tree
 }
 
 TreeMeasure measure_tree(const Path& path, const TreeOptions& options) {
-  WalkControls walk;
-  walk.forbidden = options.forbidden;
-  walk.cancel = options.cancel;
-  walk.linked_files = options.linked_files;
-  TreeMeasure measure;
+  const WalkControls walk(options);
   // The start alone may be a link that leads to a directory, which is then entered.
-  if (auto directory = sys::open_directory(path)) {
-    if (const auto status = sys::status_of(directory->get())) {
-      measure = measure_directory(std::move(*directory), *status, walk);
-    }
-    return measure;
-  }
-  auto status = sys::stat_path(path, sys::FinalLink::NoFollow);
-  if (status && S_ISREG(status->st_mode)) count_regular_file(*status, walk, measure);
+  auto directory = sys::open_directory(path);
+  const auto status =
+      directory ? sys::status_of(directory->get()) : std::unexpected(directory.error());
+  if (status) return measure_directory(std::move(*directory), *status, walk);
+  TreeMeasure measure;
+  const auto file = sys::stat_path(path, sys::FinalLink::NoFollow);
+  if (!directory && file && S_ISREG(file->st_mode)) count_regular_file(*file, walk, measure);
   return measure;
 }
 

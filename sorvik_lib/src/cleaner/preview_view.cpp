@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <climits>
 #include <deque>
+#include <ranges>
 
 #include "sorvik_lib/sys/path_calls.hpp"
 
@@ -22,10 +23,8 @@ constexpr int kMaxLinks = 40;
 // Puts the components of `text` before those still to be looked up.
 void push_components(std::deque<std::string>& queue, std::string_view text) {
   auto at = queue.begin();
-  for (std::size_t start = 0; start < text.size();) {
-    const std::size_t end = std::min(text.find('/', start), text.size());
-    if (end > start) at = std::next(queue.emplace(at, text.substr(start, end - start)));
-    start = end + 1;
+  for (const auto component : std::views::split(text, '/')) {
+    if (!component.empty()) at = std::next(queue.emplace(at, component.begin(), component.end()));
   }
 }
 

@@ -16,17 +16,15 @@ namespace sorvik_lib::cleaner {
 
 class PreviewView {
  public:
-  // Following `path` as the system would, each link included, meets an entry that is gone: the
-  // real run would find nothing there. So does a lookup that fails now.
+  // Following `path` as the system would, each link included, meets an entry that is gone, or a
+  // lookup that fails now: the real run would find nothing there.
   [[nodiscard]] bool reaches_gone(const types::Path& path) const;
 
-  // An earlier path removed the directory `identity`, with all below it.
   [[nodiscard]] bool directory_removed(const FileIdentity& identity) const {
     return removed_directories_.contains(identity);
   }
-
-  // The entry `name` of the directory `directory` is gone: an earlier path removed it by that
-  // name (a file of several links keeps its other names), or emptied the directory.
+  // The entry `name` of `directory` was removed by that name (a file of several links keeps its
+  // other names), or the directory was emptied and it did not stay.
   [[nodiscard]] bool entry_gone(const FileIdentity& directory, std::string_view name) const;
 
   void record_removed_directory(const FileIdentity& identity) {
@@ -35,7 +33,6 @@ class PreviewView {
   void record_removed_entry(const FileIdentity& directory, std::string name) {
     removed_entries_.emplace(directory, std::move(name));
   }
-  // The entries named in `stays` are left whole.
   void record_emptied(const FileIdentity& directory, std::set<std::string> stays);
 
  private:

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <utility>
 
 #include "sorvik_lib/cleaner/clean_progress.hpp"
 #include "sorvik_lib/types/saturating.hpp"
@@ -23,12 +24,18 @@ class TreeProgressReporter {
   void add_bytes(std::uint64_t bytes) { types::add_saturating(progress_.bytes, bytes); }
 
   // Begins another stage of the same path; the entry count starts again.
-  void start_stage(TreeStage stage, std::uint64_t entries_total, std::uint64_t bytes);
-
-  [[nodiscard]] const TreeProgress& progress() const { return progress_; }
+  void start_stage(TreeStage stage, std::uint64_t entries_total, std::uint64_t bytes) {
+    progress_ = {std::move(progress_.path), stage, 0, entries_total, bytes};
+  }
 
  private:
-  void report_if_due();
+  void report_if_due() {
+    if (!callback_) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last_report_ < interval_) return;
+    last_report_ = now;
+    callback_(progress_);
+  }
 
   const TreeProgressCallback& callback_;
   const std::chrono::milliseconds interval_;

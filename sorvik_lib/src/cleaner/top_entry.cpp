@@ -28,19 +28,12 @@ Reached nothing_or_failure(const SystemError& error) {
   return std::unexpected(CleanError::not_begun(error));
 }
 
-// "/" as this process sees it, read once.
-const FileIdentity& root_identity() {
-  static const FileIdentity kRoot = [] {
-    const auto root = sys::stat_path("/", sys::FinalLink::Follow);
-    return root ? FileIdentity{root->st_dev, root->st_ino} : FileIdentity{};
-  }();
-  return kRoot;
-}
-
-// One of the caller's forbidden directories, or "/", which no operation takes whoever asks.
+// One of the caller's forbidden directories, or "/" (read once), which no operation takes whoever
+// asks.
 bool is_forbidden(const FileIdentity& identity, const TreeOptions& options) {
+  static const auto kRoot = sys::stat_path("/", sys::FinalLink::Follow);
   return (options.forbidden != nullptr && options.forbidden->contains(identity)) ||
-         identity == root_identity();
+         (kRoot && identity == FileIdentity{kRoot->st_dev, kRoot->st_ino});
 }
 
 // The directory the top leads to, opened through the parent's handle and checked.
@@ -97,16 +90,14 @@ Reached reach_top(const Path& path, TopUse use, const TreeOptions& options, Pare
     return nothing_or_failure(SystemError::from_errno());
   }
   const FileIdentity entry_identity{top.entry.st_dev, top.entry.st_ino};
-  if (S_ISDIR(top.entry.st_mode) && is_forbidden(entry_identity, options)) {
-    return std::unexpected(CleanError::forbidden());
-  }
-  if (options.expected && options.expected->entry != entry_identity) {
-    return std::unexpected(CleanError::changed());
-  }
+  const bool directory = S_ISDIR(top.entry.st_mode);
   const bool link = S_ISLNK(top.entry.st_mode);
-  if (S_ISDIR(top.entry.st_mode) || (link && use == TopUse::Empty)) {
+  if (directory && is_forbidden(entry_identity, options))
+    return std::unexpected(CleanError::forbidden());
+  if (options.expected && options.expected->entry != entry_identity)
+    return std::unexpected(CleanError::changed());
+  if (directory || (link && use == TopUse::Empty))
     return open_directory_of(std::move(top), options);
-  }
   if (use == TopUse::Empty) return std::unexpected(CleanError::not_begun(SystemError(ENOTDIR)));
   // A screened link that has come to lead nowhere by its turn is nothing to clean, as one that led
   // nowhere when it was screened.

@@ -268,7 +268,7 @@ TEST(ReopenParent, RefusesADirectoryMovedElsewhere) {
   make_dir(dir / "c");
   struct stat a_status {};
   ASSERT_EQ(::stat((dir / "a").c_str(), &a_status), 0);
-  const DirectoryIdentity a{a_status.st_dev, a_status.st_ino};
+  const FileIdentity a{a_status.st_dev, a_status.st_ino};
   const sys::UniqueFd b(::open((dir / "a/b").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   ASSERT_TRUE(reopen_parent(b.get(), a));
   // Moved under another parent while its handle is held: ".." now leads somewhere else.

@@ -13,50 +13,46 @@
 //
 // The start is a frame like the others, through a handle the caller opened and hands over: for a
 // removal, with the handle of the directory that holds it, so leaving the start follows the rule
-// of every directory. An emptied directory is no frame: the
-// emptying lists it itself and hands each entry to a removal walk of its own.
+// of every directory. An emptied directory is no frame: the emptying lists it itself and hands
+// each entry to a removal walk of its own; an entry that cannot go fails alone, and the emptying
+// goes on with the next, never trying that one again.
 //
-// The descriptor budget. At most kMaxOpenDirectories frames hold a handle, and they are always the
-// deepest ones, a contiguous run at the top of the stack. Going deeper than the budget allows
-// evicts the shallowest open frame: the rest of its listing is read into memory (so a measure
-// never counts an entry twice and a removal never loses its place), the device and inode of its
-// directory are recorded, and its handle is closed. When the walk comes back up to an evicted
-// frame, it reopens that directory as ".." of the child it is leaving. Should the process run out
-// of descriptors anyway (a low RLIMIT_NOFILE, or many held by the caller), the walk evicts further
-// and retries, down to the single handle it is working in.
+// The descriptor budget. At most kMaxOpenDirectories frames hold a handle, always the deepest
+// ones, a contiguous run at the top of the stack. Going deeper evicts the shallowest open frame:
+// the rest of its listing is read into memory (so a measure never counts an entry twice and a
+// removal never loses its place), its device and inode are recorded, and its handle is closed.
+// Coming back up to an evicted frame, the walk reopens it as ".." of the child it is leaving.
+// Should the process run out of descriptors anyway (a low RLIMIT_NOFILE, or many held by the
+// caller), the walk evicts further and retries, down to the single handle it is working in.
 //
 // Why a swapped directory cannot lead the walk outside the tree. Going down, each step opens a
 // name relative to a handle the walk holds, without following links, so what it enters is a real
 // directory inside the one it is in; a link put in place of a directory is removed as a link.
-// Going up needs no lookup at all while the parent's handle is open. Only an evicted parent is
-// reached through "..", and ".." names wherever the child is now: had someone moved the child
-// elsewhere meanwhile, ".." would be its new place. So the reopened directory must have the device
-// and inode recorded on the way down, or the walk stops with ESTALE without touching anything
-// more; a removal reports that as its failure. A directory moved away while the walk holds its
-// handle is still the directory the walk was emptying; when it is done, the final unlinkat of its
-// old name either finds nothing (ENOENT, not an error) or meets whatever took the name, which
-// AT_REMOVEDIR removes only if it is an empty directory. A directory that someone else deletes
-// while the walk holds it fails its listing with ENOENT; it holds nothing any more, so the walk
-// leaves it as done, and a removal counts that as the vanished entry it is.
+// Going up needs no lookup while the parent's handle is open. Only an evicted parent is reached
+// through "..", which names wherever the child is now: had someone moved the child, ".." would be
+// its new place. So the reopened directory must have the device and inode recorded on the way
+// down, or the walk stops with ESTALE without touching anything more. A directory moved away while
+// the walk holds its handle is still the one it was emptying; the final unlinkat of its old name
+// then finds nothing (ENOENT, not an error) or whatever took the name, which AT_REMOVEDIR removes
+// only if it is an empty directory. A directory someone else deletes while the walk holds it fails
+// its listing with ENOENT; it holds nothing any more, so the walk leaves it as done, and a removal
+// counts that as the vanished entry it is.
 //
 // Directories no walk may enter. A system directory can sit inside an ordinary tree under a second
-// name: a bind mount, or on macOS the data volume that holds the home folders behind their
-// firmlinks. Its name says nothing, so the walk reads the status of every directory it opens (one
-// call on the handle it already holds) and compares its device and inode with the ones the caller
-// names, stopping before listing it. The same status tells the root of another mounted filesystem
-// (a device other than its parent's, or on Linux the mark statx gives a bind mount), which no
-// walk enters either: its volume is not part of the tree. The measure runs before anything of a
-// path goes, so a path holding either is refused whole (an emptying leaves whole the entry that
-// holds a mount); the removal checks again in case one was moved or mounted in meanwhile.
+// name: a bind mount, or on macOS the data volume behind the home folders' firmlinks. Its name says
+// nothing, so the walk reads the status of every directory it opens (one call on the handle it
+// holds) and compares its device and inode with the ones the caller names, before listing it. The
+// same status tells the root of another mounted filesystem (a device other than its parent's, or
+// on Linux the mark statx gives a bind mount), which no walk enters either: its volume is not part
+// of the tree. The measure runs before anything of a path goes, so a path holding either is
+// refused whole (an emptying leaves whole the entry that holds a mount); the removal checks again
+// in case one was moved or mounted in meanwhile.
 //
 // Listings that miss entries. Some filesystems (APFS, HFS+) reorder a directory while entries are
-// deleted from it, so one pass over its listing can miss entries and the final rmdir finds it not
-// empty. Leaving a directory then lists it again, through its parent's handle as any descent, and
-// goes on while a pass removes something; a pass that removes nothing ends it with the error. An
-// emptied directory, which is never removed, is listed again by the same rule.
-//
-// In a directory that is emptied, an entry that cannot go fails alone: the emptying tells the
-// caller and goes on with the next entry, never trying that one again.
+// deleted from it, so one pass can miss entries and the final rmdir finds it not empty. Leaving a
+// directory then lists it again, through its parent's handle as any descent, and goes on while a
+// pass removes something; a pass that removes nothing ends it with the error. An emptied
+// directory, which is never removed, is listed again by the same rule.
 #include "tree_walk.hpp"
 
 #include <fcntl.h>
@@ -94,16 +90,10 @@ struct Frame {
   DirectoryStream stream;
   std::vector<PendingEntry> pending;  // read ahead when the frame was evicted
   std::size_t next_pending = 0;
-  DirectoryIdentity identity;        // read when it was opened
+  FileIdentity identity;             // read when it was opened
   std::uint64_t removed_before = 0;  // the visitor's count when its listing began
   int listing = 1;                   // how many times the directory has been listed
 };
-
-// A removal's failure comes once it has begun; a measure's, before anything goes.
-template <bool kRemoves = true>
-[[nodiscard]] std::unexpected<CleanError> failed(const SystemError& error) {
-  return std::unexpected(kRemoves ? CleanError::part_way(error) : CleanError::not_begun(error));
-}
 
 // Listing a directory that someone else deleted meanwhile fails with ENOENT: it holds nothing.
 bool is_deleted(const SystemError& error) { return error.number() == ENOENT; }
@@ -124,10 +114,9 @@ bool is_kept_link(const WalkControls& controls, const DirectoryEntry& entry, dev
 //   on_open_failed(dir_fd, name, error): a directory it asked to enter could not be opened;
 //   on_leave(dir_fd, name): everything below `name` has been walked;
 //   on_start_entry(name): the walk is at `name`, an entry of the start, and all below it;
-//   on_mount(): below the start entry at hand is the root of another mounted filesystem, which
-//     the walk does not enter (a measure only; a removal stops there with EBUSY);
-//   on_kept_link(): below the start entry at hand is the link a kept root is emptied through,
-//     which the walk leaves;
+//   on_mount(), on_kept_link(): below the start entry at hand is another filesystem's root (which
+//     a measure does not enter, and a removal stops at with EBUSY) or the link a kept root is
+//     emptied through (which stays);
 //   removed(): how many entries it has removed so far;
 //   kToleratesErrors: a listing that cannot be read ends that directory instead of the walk;
 //   kRemoves: it removes what it sees, so a directory may be removed as soon as it is empty.
@@ -135,8 +124,7 @@ bool is_kept_link(const WalkControls& controls, const DirectoryEntry& entry, dev
 template <class Visitor>
 class TreeWalk {
  public:
-  // `start_parent` is the handle of the directory holding the start (-1 for a measure), and
-  // `start_parent_device` its device where the start must not be another filesystem's root.
+  // `start_parent_device`: where the start must not be another filesystem's root.
   TreeWalk(Visitor& visitor, const WalkControls& controls, int start_parent,
            std::optional<dev_t> start_parent_device = std::nullopt)
       : visitor_(visitor),
@@ -147,12 +135,7 @@ class TreeWalk {
   // Walks below the directory `start` (`status`), opened as `name` of the start's parent.
   [[nodiscard]] std::expected<void, CleanError> run(const char* name, UniqueFd start,
                                                     const sys::FileStatus& status) {
-    auto admitted = admit(status);
-    if (!admitted || !*admitted)
-      return admitted ? std::expected<void, CleanError>() : std::unexpected(admitted.error());
-    auto stream = DirectoryStream::open(std::move(start));
-    if (!stream) return failed<Visitor::kRemoves>(stream.error());
-    push(name, std::move(*stream), status);
+    if (auto entered = enter(name, std::move(start), status); !entered) return entered;
     while (!frames_.empty()) {
       if (auto stepped = step(); !stepped) return stepped;
     }
@@ -167,14 +150,12 @@ class TreeWalk {
     }
     const bool in_start = frames_.size() == 1;
     auto entry = next_entry(frames_.back());
-    if (!entry) return failed<Visitor::kRemoves>(entry.error());
+    if (!entry) return failed(entry.error());
     if (!*entry) return leave();
     const DirectoryEntry found = **entry;
-    const DirectoryIdentity& here = frames_.back().identity;
+    const FileIdentity& here = frames_.back().identity;
     if (in_start) visitor_.on_start_entry(found.name);
-    if (controls_.preview != nullptr && controls_.preview->entry_gone(here, found.name)) {
-      return {};
-    }
+    if (controls_.preview != nullptr && controls_.preview->entry_gone(here, found.name)) return {};
     if (is_kept_link(controls_, found, here.device)) {
       visitor_.on_kept_link();
       return {};
@@ -183,7 +164,7 @@ class TreeWalk {
     if (controls_.cancelled()) return std::unexpected(CleanError::cancelled());
     const int dir_fd = frames_.back().stream.fd();
     auto next = visitor_.on_entry(dir_fd, found);
-    if (!next) return failed<Visitor::kRemoves>(next.error());
+    if (!next) return failed(next.error());
     if (*next == Step::Descend) return descend(dir_fd, found.name);
     return {};
   }
@@ -215,29 +196,21 @@ class TreeWalk {
     return true;
   }
 
-  // The root of another mounted filesystem: a device other than its parent's, or one the system
-  // marks as a mount root (a bind mount of the same filesystem). The start is looked at only when
-  // its parent's device is known.
-  [[nodiscard]] bool is_mount_root(const sys::FileStatus& status) const {
-    if (frames_.empty()) {
-      return start_parent_device_ &&
-             (status.marked_mount_root || status.device != *start_parent_device_);
-    }
-    return status.marked_mount_root || status.device != frames_.back().identity.device;
-  }
-
   // Whether the walk may enter the directory `status`: not a forbidden one (refused, or left out
-  // when so told), not one an earlier path of a dry run took, and not another filesystem's root.
+  // when so told), not one an earlier path of a dry run took, and not another filesystem's root: a
+  // device other than its parent's, or marked as a mount root (a bind mount of the same
+  // filesystem). The start is looked at for that only when its parent's device is known.
   [[nodiscard]] std::expected<bool, CleanError> admit(const sys::FileStatus& status) {
-    const DirectoryIdentity identity{status.device, status.inode};
+    const FileIdentity identity{status.device, status.inode};
     if (controls_.is_forbidden(identity)) {
       if (controls_.skip_forbidden) return false;
       return std::unexpected(CleanError::forbidden());
     }
-    if (controls_.preview != nullptr && controls_.preview->directory_removed(identity)) {
+    if (controls_.preview != nullptr && controls_.preview->directory_removed(identity))
       return false;
-    }
-    if (is_mount_root(status)) {
+    const auto parent_device =
+        frames_.empty() ? start_parent_device_ : std::optional(frames_.back().identity.device);
+    if (parent_device && (status.marked_mount_root || status.device != *parent_device)) {
       if constexpr (Visitor::kRemoves)
         return std::unexpected(CleanError::part_way(SystemError(EBUSY)));
       visitor_.on_mount();
@@ -246,42 +219,42 @@ class TreeWalk {
     return true;
   }
 
-  void push(const char* name, DirectoryStream stream, const sys::FileStatus& status) {
+  // Makes the directory `name` (`status`) the deepest frame, if the walk may enter it.
+  [[nodiscard]] std::expected<void, CleanError> enter(const char* name, UniqueFd directory,
+                                                      const sys::FileStatus& status) {
+    auto admitted = admit(status);
+    if (!admitted || !*admitted) {
+      return admitted ? std::expected<void, CleanError>() : std::unexpected(admitted.error());
+    }
+    auto stream = DirectoryStream::open(std::move(directory));
+    if (!stream) return failed(stream.error());
     frames_.push_back(
-        Frame{name, std::move(stream), {}, 0, {status.device, status.inode}, visitor_.removed()});
+        Frame{name, std::move(*stream), {}, 0, {status.device, status.inode}, visitor_.removed()});
+    return {};
   }
 
   // Opens the directory `name` of `dir_fd` and enters it, first giving handles back when the
   // budget, or the process, has none to spare.
   [[nodiscard]] std::expected<void, CleanError> descend(int dir_fd, const char* name) {
     while (frames_.size() - first_open_ >= kMaxOpenDirectories) {
-      if (auto evicted = evict_shallowest(); !evicted)
-        return failed<Visitor::kRemoves>(evicted.error());
+      if (auto evicted = evict_shallowest(); !evicted) return failed(evicted.error());
     }
     auto directory = sys::open_directory_at(dir_fd, name);
     while (!directory && is_descriptor_shortage(directory.error().number()) &&
            first_open_ + 1 < frames_.size()) {
-      if (auto evicted = evict_shallowest(); !evicted)
-        return failed<Visitor::kRemoves>(evicted.error());
+      if (auto evicted = evict_shallowest(); !evicted) return failed(evicted.error());
       directory = sys::open_directory_at(dir_fd, name);
     }
     if (!directory) {
       if (auto handled = visitor_.on_open_failed(dir_fd, name, directory.error()); !handled) {
-        return failed<Visitor::kRemoves>(handled.error());
+        return failed(handled.error());
       }
       return {};
     }
-    // One status call per directory, on the handle just opened, says both which directory it is
-    // and whether it is another filesystem's root.
+    // One status call on the handle says which directory it is and whether it is a mount's root.
     const auto status = sys::status_of(directory->get());
-    if (!status) return failed<Visitor::kRemoves>(status.error());
-    auto admitted = admit(*status);
-    if (!admitted) return std::unexpected(admitted.error());
-    if (!*admitted) return {};
-    auto stream = DirectoryStream::open(std::move(*directory));
-    if (!stream) return failed<Visitor::kRemoves>(stream.error());
-    push(name, std::move(*stream), *status);
-    return {};
+    if (!status) return failed(status.error());
+    return enter(name, std::move(*directory), *status);
   }
 
   // Pops the deepest frame, its parent's handle open first: an evicted parent is reopened.
@@ -289,7 +262,7 @@ class TreeWalk {
     if (frames_.size() >= 2 && frames_.size() - 2 < first_open_) {
       const std::size_t parent = frames_.size() - 2;
       auto reopened = reopen_parent(frames_[parent + 1].stream.fd(), frames_[parent].identity);
-      if (!reopened) return failed<Visitor::kRemoves>(reopened.error());
+      if (!reopened) return failed(reopened.error());
       frames_[parent].stream = DirectoryStream::handle_only(std::move(*reopened));
       first_open_ = parent;
     }
@@ -313,7 +286,7 @@ class TreeWalk {
       if (frames_.size() > depth) frames_.back().listing = left->listing + 1;
       return again;
     }
-    return failed<Visitor::kRemoves>(gone.error());
+    return failed(gone.error());
   }
 
   // Closes the handle of the shallowest open frame, never the one the walk is working in.
@@ -338,6 +311,12 @@ class TreeWalk {
   }
 
   static bool is_descriptor_shortage(int number) { return number == EMFILE || number == ENFILE; }
+
+  // A removal's failure comes once it has begun; a measure's, before anything goes.
+  [[nodiscard]] static std::unexpected<CleanError> failed(const SystemError& error) {
+    return std::unexpected(Visitor::kRemoves ? CleanError::part_way(error)
+                                             : CleanError::not_begun(error));
+  }
 
   Visitor& visitor_;
   const WalkControls& controls_;
@@ -418,14 +397,12 @@ class RemovalVisitor {
 
   [[nodiscard]] std::expected<Step, SystemError> on_entry(int dir_fd, const DirectoryEntry& entry) {
     if (entry.type == DT_DIR || entry.type == DT_UNKNOWN) return Step::Descend;
-    if (auto removed = unlink(dir_fd, entry.name, 0); !removed) {
+    if (auto removed = unlink(dir_fd, entry.name, 0); !removed)
       return std::unexpected(removed.error());
-    }
     return Step::Next;
   }
 
-  // A name listed as a directory (or of unknown type) that does not open as one is a link or a
-  // file, or was swapped for one meanwhile: it goes as such.
+  // A name that does not open as a directory is, or was swapped for, a link or file: it goes so.
   [[nodiscard]] std::expected<void, SystemError> on_open_failed(int dir_fd, const char* name,
                                                                 const SystemError& error) {
     const int number = error.number();
@@ -473,18 +450,17 @@ class RemovalVisitor {
                                                            const DirectoryEntry& entry,
                                                            const WalkControls& controls,
                                                            RemovalVisitor& visitor) {
-  const auto done =
-      [](std::expected<void, SystemError> removed) -> std::expected<void, CleanError> {
-    if (!removed) return failed(removed.error());
+  // What is listed as no directory goes as one that does not open as a directory.
+  auto directory = entry.type == DT_DIR || entry.type == DT_UNKNOWN
+                       ? sys::open_directory_at(dir_fd, entry.name)
+                       : std::unexpected(SystemError(ENOTDIR));
+  if (!directory) {
+    auto removed = visitor.on_open_failed(dir_fd, entry.name, directory.error());
+    if (!removed) return std::unexpected(CleanError::part_way(removed.error()));
     return {};
-  };
-  if (entry.type != DT_DIR && entry.type != DT_UNKNOWN) {
-    return done(visitor.unlink(dir_fd, entry.name, 0));
   }
-  auto directory = sys::open_directory_at(dir_fd, entry.name);
-  if (!directory) return done(visitor.on_open_failed(dir_fd, entry.name, directory.error()));
   const auto status = sys::status_of(directory->get());
-  if (!status) return failed(status.error());
+  if (!status) return std::unexpected(CleanError::part_way(status.error()));
   return TreeWalk<RemovalVisitor>(visitor, controls, dir_fd, device)
       .run(entry.name, std::move(*directory), *status);
 }
@@ -516,15 +492,11 @@ std::expected<bool, CleanError> remove_directory_at(int parent_fd, const char* n
 
 void empty_directory(int directory_fd, const sys::FileStatus& status, const WalkControls& controls,
                      const std::set<std::string>& left_whole, TreeOutcome& outcome) {
-  const auto listing_failed = [&outcome](const SystemError& error) {
-    outcome.entry_failures.push_back({{}, CleanError::part_way(error)});
-  };
   std::set<std::string, std::less<>> failed_entries;
   RemovalVisitor visitor(controls);
   for (int listing = 1;; ++listing) {
     const std::uint64_t removed_before = visitor.removed();
-    // Each pass lists, and removes, through a handle of its own, as a removal's relisting does, so
-    // that no listing carries on from one the deletions of an earlier pass disturbed.
+    // Each pass lists through a handle of its own, as a removal's relisting does.
     auto handle = sys::open_directory_at(directory_fd, ".");
     auto stream =
         handle ? DirectoryStream::open(std::move(*handle)) : std::unexpected(handle.error());
@@ -537,16 +509,17 @@ void empty_directory(int directory_fd, const sys::FileStatus& status, const Walk
         outcome.absent = true;
         return;
       }
-      if (!entry) return listing_failed(entry.error());
+      if (!entry)
+        return outcome.entry_failures.push_back({{}, CleanError::part_way(entry.error())});
       if (!*entry) break;
       const DirectoryEntry found = **entry;
-      if (left_whole.contains(found.name) || failed_entries.contains(found.name)) continue;
-      if (is_kept_link(controls, found, status.device)) continue;
-      if (controls.cancelled()) {
-        outcome.error = CleanError::cancelled();
-        return;
+      if (left_whole.contains(found.name) || failed_entries.contains(found.name) ||
+          is_kept_link(controls, found, status.device)) {
+        continue;
       }
-      auto removed = remove_entry(stream->fd(), status.device, found, controls, visitor);
+      auto removed = controls.cancelled()
+                         ? std::unexpected(CleanError::cancelled())
+                         : remove_entry(stream->fd(), status.device, found, controls, visitor);
       if (removed) continue;
       const CleanError::Kind kind = removed.error().kind();
       if (kind == CleanError::Kind::Forbidden || kind == CleanError::Kind::Cancelled) {
@@ -560,13 +533,12 @@ void empty_directory(int directory_fd, const sys::FileStatus& status, const Walk
   }
 }
 
-std::expected<UniqueFd, SystemError> reopen_parent(int child_fd,
-                                                   const DirectoryIdentity& expected) {
+std::expected<UniqueFd, SystemError> reopen_parent(int child_fd, const FileIdentity& expected) {
   auto parent = sys::open_directory_at(child_fd, "..");
   if (!parent) return parent;
   const auto status = sys::status_of(parent->get());
   if (!status) return std::unexpected(status.error());
-  if (DirectoryIdentity{status->device, status->inode} != expected) {
+  if (FileIdentity{status->device, status->inode} != expected) {
     return std::unexpected(SystemError(ESTALE));
   }
   return parent;

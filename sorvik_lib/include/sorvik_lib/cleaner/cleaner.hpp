@@ -38,15 +38,12 @@ class Cleaner {
                                                 const PathSet& preserve_root_paths,
                                                 const ProgressCallback& on_progress);
 
-  // Cleans `paths` in order, each that has one of `records` (by index, ascending) only while it
-  // still names what its record found; a path without a record is skipped. A dry run previews the
-  // real run from the same records: a path that leads through something an earlier one removes, or
-  // through an entry of a kept root an earlier one empties, is skipped as the real run would find
-  // it gone; an ancestor of an earlier path counts only what is left of it; and a kept root that is
-  // no directory fails with ENOTDIR in both. `options` holds for every path (what each must still
-  // be, and the hard-link ledger, are the cleaner's own); its cancel flag, once set, stops the
-  // clean at the next entry: the path at hand and every path after it fail with "Cancelled", and
-  // what went of the path at hand is credited.
+  // Cleans `paths` in order, each with a record in `records` (by index, ascending) only while it
+  // still names what its record found; a path without one is skipped. A dry run makes the real
+  // run's decisions on the same records: what an earlier path takes is gone for a later one, and
+  // a kept root that is no directory fails with ENOTDIR in both. `options` holds for every path;
+  // its cancel flag stops the clean at the next entry, failing the path at hand (credited with
+  // what went of it) and every path after it with "Cancelled".
   [[nodiscard]] static CleanOutcome run(std::span<const types::Path> paths,
                                         std::span<const PathRecord> records, DryRun dry_run,
                                         const ProgressCallback& on_progress,

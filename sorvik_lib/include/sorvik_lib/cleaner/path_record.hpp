@@ -18,35 +18,30 @@
 
 namespace sorvik_lib::cleaner {
 
-// What a path of a clean was found to be before anything went, with its place in the clean's list.
-// Only a path where something was found has one; a path without is skipped as naming nothing (a
-// missing path, a link leading nowhere, a lookup that failed), so that a request of a million
-// missing paths holds no second list.
+// A path of a clean where something was found, with its place in the clean's list. A path without
+// one names nothing and is skipped, so that a million missing paths hold no second list.
 struct PathRecord {
-  std::size_t index = 0;  // of the path in the clean's list
-  // What the path named itself (a final link as the link), or the reason to report why nothing
-  // could be looked at there (ENAMETOOLONG: it may exist all the same).
+  std::size_t index = 0;
+  // What the path named itself (a final link as the link), or why nothing could be looked at there
+  // (ENAMETOOLONG: it may exist all the same).
   std::expected<sys::FileStatus, sys::SystemError> entry;
-  FileIdentity led_to;  // what it led to, links followed: the entry itself unless that is a link
+  FileIdentity led_to;  // what it led to, links followed
   bool kept = false;    // a kept root: emptied and left in place, never removed
 
   [[nodiscard]] ExpectedTop expected() const { return {{entry->device, entry->inode}, led_to}; }
 };
 
-// Records paths against the kept roots of one clean, matched by spelling and by identity. An
-// absolute kept root may be named by a path spelled otherwise: another case or Unicode form on a
-// volume that treats them as one name (APFS, HFS+), a bind mount, a link in a component above it.
-// Such a path names the very same entry, so it is emptied too; a kept root that is a link is then
-// emptied through, as with its own spelling. A link named as the path that is no kept root itself
-// is still removed as the link it is. A relative kept root matches its own text alone.
+// Records paths against the kept roots of one clean, by spelling and by identity: an absolute kept
+// root spelled otherwise (another case or Unicode form on APFS or HFS+, a bind mount, a link above
+// it) names the same entry and is emptied too. A link that is no kept root itself is removed as a
+// link. A relative kept root matches its own text alone.
 class PathRecorder {
  public:
-  // Reads which directory or link each absolute kept root is now, its final component not
-  // followed; `kept_roots` must outlive this.
+  // Reads which directory or link each absolute kept root is now; `kept_roots` must outlive this.
   explicit PathRecorder(const PathSet& kept_roots);
 
-  // Looks `path`, at `index`, up with one status call, and one more for a link (or a path whose
-  // trailing separator asks for a directory). Nothing when nothing was found there.
+  // Looks `path` (at `index`) up with one status call, and one more for a link or a trailing
+  // separator. Nothing when nothing was found there.
   [[nodiscard]] std::optional<PathRecord> record(const types::Path& path, std::size_t index) const;
 
  private:

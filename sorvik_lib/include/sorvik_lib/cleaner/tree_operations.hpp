@@ -21,8 +21,8 @@
 namespace sorvik_lib::cleaner {
 
 // An entry of a measured directory that cannot go whole, with what the measure counted inside it:
-// it is, or holds, the root of another mounted filesystem, which no walk enters, or else the link
-// through which the directory is emptied.
+// it is, or holds, the root of another mounted filesystem, or the link a kept root is emptied
+// through.
 struct EntryLeftWhole {
   std::string name;
   bool holds_mount = true;
@@ -34,11 +34,10 @@ struct TreeMeasure {
   std::uint64_t bytes = 0;      // apparent lengths of the regular files, once per link
   std::uint64_t allocated = 0;  // their allocated blocks, a file of several links once
   std::uint64_t entries = 0;    // everything listed, the start aside
-  // Set when the walk met a forbidden directory or was cancelled; what it counted so far stays.
-  // Whatever cannot be read is skipped and is no reason to stop.
+  // A forbidden directory met, or the cancel flag; what was counted so far stays. Whatever cannot
+  // be read is skipped and is no reason to stop.
   std::optional<CleanError> stop;
-  // The entries of the start that cannot go whole, in listing order.
-  std::vector<EntryLeftWhole> left_whole;
+  std::vector<EntryLeftWhole> left_whole;  // entries of the start, in listing order
 };
 
 // What the top of a path must still be when an operation reaches it, as a screening found it.
@@ -49,8 +48,8 @@ struct ExpectedTop {
 
 struct TreeOptions {
   std::optional<ExpectedTop> expected;  // else the top fails with Kind::Changed, untouched
-  // Directories no walk may enter: met anywhere, before anything went, they refuse the whole
-  // path (Kind::Forbidden); removing and emptying check every directory again before entering it.
+  // Directories no walk may enter: met anywhere before anything went, they refuse the whole path
+  // (Kind::Forbidden); removing and emptying check every directory again before entering it.
   const IdentitySet* forbidden = nullptr;
   const std::atomic<bool>* cancel = nullptr;  // once set, the walk stops at the next entry
   TreeProgressCallback on_progress;           // at most once per interval
@@ -77,24 +76,24 @@ struct TreeOutcome {
   [[nodiscard]] bool done() const { return !error && entry_failures.empty(); }
 };
 
-// The sum of the apparent lengths of the regular files at and below `path`, a hard-linked file
-// once per link. A start that is a link to a directory is entered; a link to anything else counts
-// nothing. Whatever cannot be read is skipped: the measure never fails.
+// The regular files at and below `path`, a hard-linked file once per link. A start that is a link
+// to a directory is entered; a link to anything else counts nothing. Never fails: whatever cannot
+// be read is skipped.
 [[nodiscard]] TreeMeasure measure_tree(const types::Path& path, const TreeOptions& options = {});
 
-// Removes what `path` names: a directory with everything below it, anything else (a link
-// included, whatever it leads to) as itself. Measures it first: a directory holding a forbidden
-// directory, or the root of another mounted filesystem (EBUSY), is refused before anything goes.
-// A failure part-way stops the removal and credits what went.
+// Removes what `path` names: a directory with everything below it, anything else (a link whatever
+// it leads to) as itself. Measures it first: a directory holding a forbidden directory, or another
+// filesystem's root (EBUSY), is refused before anything goes. A failure part-way stops the removal
+// and credits what went.
 [[nodiscard]] TreeOutcome remove_tree(const types::Path& path, const TreeOptions& options = {});
 
 // Empties the directory `path` leads to (a final link followed), which stays. An entry that cannot
-// go fails alone and the others still go; an entry holding a mount is left whole with EBUSY.
-// A `path` that is not a directory fails with ENOTDIR.
+// go fails alone and the others still go; an entry holding a mount is left whole with EBUSY. A
+// `path` that is not a directory fails with ENOTDIR.
 [[nodiscard]] TreeOutcome empty_tree(const types::Path& path, const TreeOptions& options = {});
 
-// `path` without the trailing separators and "." components that would make the system resolve
-// a link in its last component: "/a/link/" and "/a/link/." name the entry "/a/link". The root and
+// `path` without the trailing separators and "." components that would make the system resolve a
+// link in its last component: "/a/link/" and "/a/link/." name the entry "/a/link". The root and
 // paths made only of such parts stay as they are.
 [[nodiscard]] types::Path entry_path(const types::Path& path);
 
