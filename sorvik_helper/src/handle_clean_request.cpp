@@ -8,34 +8,30 @@
 
 namespace sorvik_helper {
 
-using sorvik_lib::cleaner::Cleaner;
-using sorvik_lib::cleaner::CleanOutcome;
-using sorvik_lib::cleaner::CleanProgress;
-using sorvik_lib::cleaner::DryRun;
-using sorvik_lib::cleaner::PathSet;
-using sorvik_lib::cleaner::ProgressCallback;
-using sorvik_lib::cleaner::TreeOptions;
-using sorvik_lib::types::CleanResult;
+namespace cleaner = sorvik_lib::cleaner;
 using sorvik_lib::types::ElevatedCleanRequest;
 
-CleanResult handle_clean_request(ElevatedCleanRequest request, const std::atomic<bool>* cancel) {
+sorvik_lib::types::CleanResult handle_clean_request(ElevatedCleanRequest request,
+                                                    const std::atomic<bool>* cancel) {
   // The application learns only the final result, so progress goes nowhere.
-  TreeOptions options;
+  cleaner::TreeOptions options;
   options.cancel = cancel;
   return screen_and_clean(
-             std::move(request), DryRun::No, [](CleanProgress) {}, std::move(options))
+             std::move(request), cleaner::DryRun::No, [](cleaner::CleanProgress) {}, options)
       .result;
 }
 
-CleanOutcome screen_and_clean(ElevatedCleanRequest request, DryRun dry_run,
-                              const ProgressCallback& on_progress, TreeOptions options) {
-  const PathSet kept_roots(std::make_move_iterator(request.preserveRootPaths.begin()),
-                           std::make_move_iterator(request.preserveRootPaths.end()));
+cleaner::CleanOutcome screen_and_clean(ElevatedCleanRequest request, cleaner::DryRun dry_run,
+                                       const cleaner::ProgressCallback& on_progress,
+                                       cleaner::TreeOptions options) {
+  const cleaner::PathSet kept_roots(std::make_move_iterator(request.preserveRootPaths.begin()),
+                                    std::make_move_iterator(request.preserveRootPaths.end()));
   request.preserveRootPaths.clear();
   ScreenedPaths screened =
       screen_paths(std::move(request.paths), platform_forbidden_paths(), kept_roots);
   options.forbidden = &screened.forbidden;
-  auto outcome = Cleaner::run(screened.accepted, screened.records, dry_run, on_progress, options);
+  auto outcome =
+      cleaner::Cleaner::run(screened.accepted, screened.records, dry_run, on_progress, options);
   auto& errors = outcome.result.errors;
   errors.insert(errors.end(), std::make_move_iterator(screened.rejected.begin()),
                 std::make_move_iterator(screened.rejected.end()));

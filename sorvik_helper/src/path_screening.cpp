@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <iterator>
 #include <optional>
 #include <set>
 #include <string>
@@ -102,24 +103,6 @@ std::set<Identity> forbidden_identities(std::span<const std::string_view> forbid
   return std::nullopt;
 }
 
-// `roots` where the platform forbids them, else nothing.
-template <bool kForbidden, std::size_t kSize>
-constexpr auto if_forbidden(const std::array<std::string_view, kSize>& roots) {
-  if constexpr (kForbidden) {
-    return roots;
-  } else {
-    return std::array<std::string_view, 0>{};
-  }
-}
-
-template <std::size_t... kSizes>
-constexpr auto concatenated(const std::array<std::string_view, kSizes>&... lists) {
-  std::array<std::string_view, (kSizes + ...)> all{};
-  auto out = all.begin();
-  ((out = std::ranges::copy(lists, out).out), ...);
-  return all;
-}
-
 // The root of a mounted filesystem: "/", a directory the system marks as one (a bind mount of a
 // directory of the same filesystem, whose device is its parent's), or where the system does not
 // mark them, a directory on another device than its parent.
@@ -136,9 +119,14 @@ bool is_mount_root(const Path& entry, const sorvik_lib::sys::FileStatus& status)
 }  // namespace
 
 std::span<const std::string_view> platform_forbidden_paths() {
-  static constexpr auto kRoots =
-      concatenated(kForbiddenPaths, if_forbidden<SORVIK_FORBIDS_LINUX_ROOTS>(kLinuxSystemRoots),
-                   if_forbidden<SORVIK_FORBIDS_MACOS_ROOTS>(kMacosSystemRoots));
+  static const std::vector<std::string_view> kRoots = [] {
+    std::vector<std::string_view> roots(kForbiddenPaths.begin(), kForbiddenPaths.end());
+    if constexpr (SORVIK_FORBIDS_LINUX_ROOTS)
+      std::ranges::copy(kLinuxSystemRoots, std::back_inserter(roots));
+    if constexpr (SORVIK_FORBIDS_MACOS_ROOTS)
+      std::ranges::copy(kMacosSystemRoots, std::back_inserter(roots));
+    return roots;
+  }();
   return kRoots;
 }
 

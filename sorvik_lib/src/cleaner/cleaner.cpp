@@ -28,7 +28,7 @@ class CleanRun {
   CleanRun(DryRun dry_run, const ProgressCallback& on_progress, const TreeOptions& options)
       : dry_run_(dry_run), on_progress_(on_progress), options_(options) {}
 
-  void clean(std::span<const Path> paths, std::span<const PathRecord> records) {
+  CleanOutcome clean(std::span<const Path> paths, std::span<const PathRecord> records) && {
     emit(progress::Started{paths.size()});
     std::size_t index = 0;
     auto record = records.begin();
@@ -44,9 +44,8 @@ class CleanRun {
       result_.errors.push_back({paths[index], CleanError::cancelled().message(paths[index])});
     }
     emit(progress::Finished{result_.bytesFreed});
+    return {std::move(result_), bytes_allocated_, cancelled_};
   }
-
-  CleanOutcome take_outcome() { return {std::move(result_), bytes_allocated_, cancelled_}; }
 
  private:
   // The system calls a path costs, its record's one status call included: a file, 3 (the record;
@@ -129,9 +128,7 @@ CleanResult Cleaner::clean(std::span<const Path> paths, DryRun dry_run,
 CleanOutcome Cleaner::run(std::span<const Path> paths, std::span<const PathRecord> records,
                           DryRun dry_run, const ProgressCallback& on_progress,
                           const TreeOptions& options) {
-  CleanRun run(dry_run, on_progress, options);
-  run.clean(paths, records);
-  return run.take_outcome();
+  return CleanRun(dry_run, on_progress, options).clean(paths, records);
 }
 
 }  // namespace sorvik_lib::cleaner

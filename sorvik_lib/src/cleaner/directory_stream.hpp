@@ -27,10 +27,6 @@ struct DirectoryEntry {
 // out. The handle stays usable for *at() calls while the listing is read.
 class DirectoryStream {
  public:
-  DirectoryStream() = default;
-  DirectoryStream(DirectoryStream&&) noexcept = default;
-  DirectoryStream& operator=(DirectoryStream&&) noexcept = default;
-
   // Takes `directory` over for listing; on failure the handle is closed.
   [[nodiscard]] static std::expected<DirectoryStream, sys::SystemError> open(
       sys::UniqueFd directory);

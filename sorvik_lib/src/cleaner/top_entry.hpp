@@ -48,10 +48,6 @@ struct ParentCache {
 [[nodiscard]] std::expected<std::optional<TopEntry>, CleanError> reach_top(
     const types::Path& path, TopUse use, const TreeOptions& options, ParentCache& parents);
 
-// The top's directory opened again by its name under the parent's handle, only if it is still
-// the directory that was reached; nothing otherwise.
-[[nodiscard]] sys::UniqueFd reopen_directory(const TopEntry& top);
-
 // Measures the reached top and removes or empties it, or in a dry run records in `preview` what
 // the run would take. A directory holding a forbidden one, or (to be removed) another filesystem's
 // root, is refused before anything goes; a failure part-way credits only what went.

@@ -350,8 +350,7 @@ class MeasureVisitor {
     return entry.type == DT_UNKNOWN && S_ISDIR(status.st_mode) ? Step::Descend : Step::Next;
   }
 
-  [[nodiscard]] std::expected<void, SystemError> on_open_failed(int, const char*,
-                                                                const SystemError&) {
+  static std::expected<void, SystemError> on_open_failed(int, const char*, const SystemError&) {
     return {};
   }
 
@@ -425,17 +424,12 @@ class RemovalVisitor {
 
   // unlinkat that counts what went; a vanished entry is not an error.
   [[nodiscard]] std::expected<void, SystemError> unlink(int dir_fd, const char* name, int flags) {
-    last_vanished_ = false;
-    if (::unlinkat(dir_fd, name, flags) == 0) {
-      ++removed_;
-      if (controls_.progress != nullptr) controls_.progress->count_entry();
-      return {};
-    }
-    if (errno == ENOENT) {
-      last_vanished_ = true;
-      return {};
-    }
-    return std::unexpected(SystemError::from_errno());
+    const bool went = ::unlinkat(dir_fd, name, flags) == 0;
+    last_vanished_ = !went && errno == ENOENT;
+    if (!went && !last_vanished_) return std::unexpected(SystemError::from_errno());
+    if (went) ++removed_;
+    if (went && controls_.progress != nullptr) controls_.progress->count_entry();
+    return {};
   }
 
  private:

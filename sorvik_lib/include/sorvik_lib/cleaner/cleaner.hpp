@@ -7,7 +7,6 @@
 #include <span>
 
 #include "sorvik_lib/cleaner/clean_progress.hpp"
-#include "sorvik_lib/cleaner/file_identity.hpp"
 #include "sorvik_lib/cleaner/path_record.hpp"
 #include "sorvik_lib/cleaner/path_set.hpp"
 #include "sorvik_lib/cleaner/tree_operations.hpp"

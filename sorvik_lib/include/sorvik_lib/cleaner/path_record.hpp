@@ -2,7 +2,6 @@
 // screening hands the cleaner, so that a path is looked up once and decided once.
 #pragma once
 
-#include <cerrno>
 #include <cstddef>
 #include <expected>
 #include <optional>
