@@ -87,8 +87,8 @@ void remove_entry_itself(const TopEntry& top, const WalkControls& walk, PreviewV
     if (parent) preview->record_removed_entry({parent->device, parent->inode}, top.name);
   } else if (::unlinkat(top.parent, top.name.c_str(), 0) != 0) {
     // Removed by someone else meanwhile, it is neither freed nor failed.
-    if (errno == ENOENT) outcome.absent = true;
-    if (errno != ENOENT) outcome.error = CleanError::not_begun(SystemError::from_errno());
+    outcome.absent = errno == ENOENT;
+    if (!outcome.absent) outcome.error = CleanError::not_begun(SystemError::from_errno());
     return;
   }
   credit(outcome, outcome.measured.bytes, outcome.measured.allocated);
