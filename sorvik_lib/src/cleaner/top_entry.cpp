@@ -102,10 +102,8 @@ sys::UniqueFd reopen_directory(const TopEntry& top) {
       S_ISLNK(top.entry.st_mode) ? sys::FinalLink::Follow : sys::FinalLink::NoFollow);
   const auto status =
       directory ? sys::status_of(directory->get()) : std::unexpected(directory.error());
-  if (!status || status->device != top.directory_status.device ||
-      status->inode != top.directory_status.inode) {
-    return {};
-  }
+  const FileIdentity reached{top.directory_status.device, top.directory_status.inode};
+  if (!status || FileIdentity{status->device, status->inode} != reached) return {};
   return std::move(*directory);
 }
 
@@ -220,8 +218,11 @@ TreeOutcome clean_reached(const Path& path, TopEntry top, TopUse use, const Tree
   TreeMeasure& measure = outcome.measured;
   // The measure lists through a handle of its own, so that the removal's starts at the beginning.
   auto listing = sys::open_directory_at(top.directory.get(), ".");
-  if (!listing) measure.stop = CleanError::not_begun(listing.error());
-  if (listing) measure = measure_directory(std::move(*listing), status, walk);
+  if (!listing) {
+    outcome.error = CleanError::not_begun(listing.error());
+    return outcome;
+  }
+  measure = measure_directory(std::move(*listing), status, walk);
   // Nothing has gone yet: a path holding a forbidden directory is refused whole.
   if (measure.stop) {
     outcome.error = measure.stop;
@@ -277,8 +278,9 @@ TreeMeasure measure_tree(const Path& path, const TreeOptions& options) {
       directory ? sys::status_of(directory->get()) : std::unexpected(directory.error());
   if (status) return measure_directory(std::move(*directory), *status, walk);
   TreeMeasure measure;
+  if (directory) return measure;  // a directory whose status cannot be read counts nothing
   const auto file = sys::stat_path(path, sys::FinalLink::NoFollow);
-  if (!directory && file && S_ISREG(file->st_mode)) count_regular_file(*file, walk, measure);
+  if (file && S_ISREG(file->st_mode)) count_regular_file(*file, walk, measure);
   return measure;
 }
 

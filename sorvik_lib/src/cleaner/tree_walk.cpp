@@ -444,10 +444,10 @@ class RemovalVisitor {
                                                            const DirectoryEntry& entry,
                                                            const WalkControls& controls,
                                                            RemovalVisitor& visitor) {
-  // What is listed as no directory goes as one that does not open as a directory.
-  auto directory = entry.type == DT_DIR || entry.type == DT_UNKNOWN
-                       ? sys::open_directory_at(dir_fd, entry.name)
-                       : std::unexpected(SystemError(ENOTDIR));
+  auto step = visitor.on_entry(dir_fd, entry);
+  if (!step) return std::unexpected(CleanError::part_way(step.error()));
+  if (*step == Step::Next) return {};
+  auto directory = sys::open_directory_at(dir_fd, entry.name);
   if (!directory) {
     auto removed = visitor.on_open_failed(dir_fd, entry.name, directory.error());
     if (!removed) return std::unexpected(CleanError::part_way(removed.error()));
